@@ -1,0 +1,127 @@
+// The two frames of the validator line, their checksums, status bits and
+// the channel-number rule. Pure data handling: no window, no port.
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace frames {
+
+inline constexpr std::uint8_t STX = 0x02;
+inline constexpr std::uint8_t ETX = 0x03;
+inline constexpr int ChannelCount = 13;
+
+// data 1 bits of a host message
+inline constexpr std::uint8_t EscrowEnabled = 0x10;
+inline constexpr std::uint8_t StackBit = 0x20;
+inline constexpr std::uint8_t ReturnBit = 0x40;
+
+// status 0 bit the poll cycle reads to stack or return a note
+inline constexpr std::uint8_t EscrowedBit = 0x04;
+
+// 8 bytes, host to validator.
+struct HostMessage {
+    static constexpr int Size = 8;
+    std::array<std::uint8_t, Size> bytes{};
+
+    std::uint8_t control() const { return bytes[2]; }
+    std::uint8_t data0() const { return bytes[3]; }
+    std::uint8_t data1() const { return bytes[4]; }
+    std::uint8_t data2() const { return bytes[5]; }
+    std::uint8_t checksum() const { return bytes[7]; }
+    bool ackBit() const { return (bytes[2] & 0x01) != 0; }
+};
+
+// The operator's choices one host message carries.
+struct HostRequest {
+    bool ack = false;
+    std::array<bool, ChannelCount> channels{};  // element n is channel n + 1
+    bool escrow = false;
+    bool stack = false;
+    bool returnNote = false;
+};
+
+std::uint8_t channelEnables0(const std::array<bool, ChannelCount>& channels);  // channels 1..7
+std::uint8_t channelEnables2(const std::array<bool, ChannelCount>& channels);  // channels 8..13, bits 1..6
+HostMessage buildHostMessage(const HostRequest& request);
+// Frame from the five values the tester keeps of its last message.
+HostMessage hostMessageFrom(std::uint8_t control, std::uint8_t data0, std::uint8_t data1, std::uint8_t data2);
+
+// 11 bytes, validator to host.
+struct ValidatorReply {
+    static constexpr int Size = 11;
+    std::array<std::uint8_t, Size> bytes{};
+
+    static ValidatorReply fromBytes(std::span<const std::uint8_t> data);  // first 11, zero-padded
+    std::uint8_t status(int i) const { return bytes[3 + i]; }
+    bool startsWithStx() const { return bytes[0] == STX; }
+    std::uint8_t computedChecksum() const;  // XOR of bytes 1..8
+    bool checksumOk() const { return computedChecksum() == bytes[10]; }
+    int channelNumber() const;
+};
+
+// Builds a well-formed reply (length 0x0B, ETX, correct checksum).
+ValidatorReply makeReply(std::uint8_t control, std::array<std::uint8_t, 6> status);
+
+// 0 names no channel; may exceed 13 (157 at most).
+int channelNumber(std::uint8_t status2, std::uint8_t status3);
+
+// One row of the state or event table. A null code leaves the code as it was.
+struct StatusRow {
+    int statusByte;  // 0..5
+    std::uint8_t mask;
+    const char* text;
+    const char* code;
+};
+
+// In the order they are applied: the last matching row wins.
+inline constexpr std::array<StatusRow, 8> StateRows{{
+    {0, 0x01, "IDLING", nullptr},
+    {0, 0x02, "ACCEPTING", "ACC"},
+    {0, 0x04, "ESCROWED", "ESC"},
+    {0, 0x08, "STACKING", "STK"},
+    {0, 0x20, "RETURNING", "RTN"},
+    {1, 0x04, "JAMMED", "JAM"},
+    {1, 0x08, "STACKER FULL", nullptr},
+    {1, 0x40, "CALIBRATION", "CAL"},
+}};
+
+inline constexpr std::array<StatusRow, 7> EventRows{{
+    {2, 0x04, "FAILURE", nullptr},
+    {0, 0x10, "STACKED", "STD"},
+    {0, 0x40, "RETURNED", "RTD"},
+    {1, 0x01, "CHEATED", "CHT"},
+    {1, 0x02, "REJECTED", "REJ"},
+    {2, 0x01, "POWER UP", "PWR"},
+    {2, 0x02, "INVALID CMD", "INV"},
+}};
+
+inline const QString NoCode = QStringLiteral("   ");
+
+// What one reply says. Texts persist across replies, so the previous
+// state and event texts go in; codes describe this reply only.
+struct StatusDecoding {
+    QString stateText;
+    QString stateCode = NoCode;
+    QString eventText;
+    QString eventCode = NoCode;
+    int channelNumber = 0;
+    QString channelText = QStringLiteral(" ");
+};
+
+StatusDecoding decodeStatus(const ValidatorReply& reply, const QString& previousStateText,
+                            const QString& previousEventText);
+
+// A byte as two upper-case hexadecimal digits.
+QString ToHex(int value);
+
+inline const QString NoResponseLine = QStringLiteral("       NO RESPONSE!  TIMEOUT");
+
+QString hostTraceLine(int control, int data0, int data1, int data2, int checksum, const QString& commandCode);
+QString replyTraceLine(std::span<const int, 10> replyBytes, const QString& stateCode, const QString& channelText,
+                       const QString& eventCode);
+
+}  // namespace frames

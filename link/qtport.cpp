@@ -1,0 +1,271 @@
+#include "link/qtport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+QString portDeviceName(int number, const QString& programDir)
+{
+    if (number < 1)
+        return {};
+#ifdef Q_OS_WIN
+    Q_UNUSED(programDir);
+    return QStringLiteral("COM%1").arg(number);
+#else
+    const QString local = QDir(programDir).filePath(QStringLiteral("COM%1").arg(number));
+    if (QFileInfo(local).exists())
+        return local;
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+#endif
+}
+
+bool parseLineSettings(const QString& text, LineSettings& out)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return false;
+    bool ok = false;
+    const int baud = parts[0].trimmed().toInt(&ok);
+    if (!ok || baud <= 0)
+        return false;
+    LineSettings s;
+    s.baud = baud;
+    const QString parity = parts[1].trimmed().toUpper();
+    if (parity == QLatin1String("E"))
+        s.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("O"))
+        s.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("N"))
+        s.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("M"))
+        s.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("S"))
+        s.parity = QSerialPort::SpaceParity;
+    else
+        return false;
+    const int bits = parts[2].trimmed().toInt(&ok);
+    if (!ok || bits < 5 || bits > 8)
+        return false;
+    s.dataBits = QSerialPort::DataBits(bits);
+    const QString stop = parts[3].trimmed();
+    if (stop == QLatin1String("1"))
+        s.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        s.stopBits = QSerialPort::TwoStop;
+    else
+        return false;
+    out = s;
+    return true;
+}
+
+static int openErrorNumber(QSerialPort::SerialPortError e)
+{
+    switch (e) {
+    case QSerialPort::DeviceNotFoundError:
+        return porterr::NoSuchPort;
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        return porterr::PortInUse;
+    case QSerialPort::UnsupportedOperationError:
+        return porterr::SettingsRefused;
+    case QSerialPort::ResourceError:
+        return porterr::NoHardware;
+    default:
+        return porterr::OtherFailure;
+    }
+}
+
+QtPort::QtPort(QString programDir, QObject* parent) : QObject(parent), programDir_(std::move(programDir))
+{
+    connect(&serial_, &QSerialPort::readyRead, this, &QtPort::dataArrived);
+    connect(&serial_, &QSerialPort::errorOccurred, this, &QtPort::serialError);
+}
+
+QtPort::~QtPort()
+{
+    onComm = nullptr;
+    onFailure = nullptr;
+    serial_.close();
+}
+
+bool QtPort::portOpen() const
+{
+    return serial_.isOpen();
+}
+
+void QtPort::close()
+{
+    serial_.close();
+    event_ = 0;
+}
+
+void QtPort::setCommPort(int number)
+{
+    if (serial_.isOpen())
+        throw PortError(porterr::PortInUse, QStringLiteral("port already open"));
+    if (number < 1)
+        throw PortError(porterr::NoSuchPort, QStringLiteral("invalid port number"));
+    number_ = number;
+}
+
+void QtPort::setSettings(const QString& settings)
+{
+    LineSettings s;
+    if (!parseLineSettings(settings, s))
+        throw PortError(porterr::SettingsRefused, QStringLiteral("invalid line settings"));
+    line_ = s;
+    // An open port takes new settings at once; a pseudo-terminal refuses them
+    // then, which is why the set-up gives them before opening.
+    if (serial_.isOpen()) {
+        if (!serial_.setBaudRate(s.baud) || !serial_.setParity(s.parity) || !serial_.setDataBits(s.dataBits)
+            || !serial_.setStopBits(s.stopBits))
+            throw PortError(porterr::SettingsRefused, serial_.errorString());
+    }
+}
+
+void QtPort::setInputLen(int) {}  // a read always takes everything waiting
+void QtPort::setInputMode(int) {}  // reads are always bytes
+
+void QtPort::setRThreshold(int count)
+{
+    rThreshold_ = count;
+}
+
+void QtPort::setSThreshold(int) {}  // no send events are used
+
+void QtPort::setDTREnable(bool on)
+{
+    dtr_ = on;
+    if (serial_.isOpen())
+        serial_.setDataTerminalReady(on);
+}
+
+void QtPort::setRTSEnable(bool on)
+{
+    rts_ = on;
+    if (serial_.isOpen())
+        serial_.setRequestToSend(on);
+}
+
+void QtPort::open()
+{
+    if (serial_.isOpen())
+        throw PortError(porterr::PortInUse, QStringLiteral("port already open"));
+    const QString device = deviceName();
+    bool missing = device.isEmpty();
+#ifndef Q_OS_WIN
+    missing = missing || !QFileInfo::exists(device);
+#endif
+    if (missing)
+        throw PortError(porterr::NoSuchPort, QStringLiteral("no such port: %1").arg(device));
+    serial_.setPortName(device);
+    serial_.setBaudRate(line_.baud);
+    serial_.setParity(line_.parity);
+    serial_.setDataBits(line_.dataBits);
+    serial_.setStopBits(line_.stopBits);
+    serial_.setFlowControl(QSerialPort::NoFlowControl);
+    opening_ = true;
+    const bool ok = serial_.open(QIODevice::ReadWrite);
+    if (!ok) {
+        opening_ = false;
+        const QSerialPort::SerialPortError e = serial_.error();
+        const QString why = serial_.errorString();
+        serial_.clearError();
+        throw PortError(openErrorNumber(e), why);
+    }
+    // Devices without modem-control lines (a pseudo-terminal) refuse these;
+    // the line works without them.
+    serial_.setDataTerminalReady(dtr_);
+    serial_.setRequestToSend(rts_);
+    serial_.clearError();
+    opening_ = false;
+    event_ = 0;
+}
+
+void QtPort::output(const QByteArray& bytes)
+{
+    if (!serial_.isOpen())
+        throw PortError(porterr::PortNotOpen, QStringLiteral("port not open"));
+    if (bytes.isEmpty())
+        return;
+    if (serial_.write(bytes) != bytes.size()) {
+        serial_.close();
+        throw PortError(porterr::WriteFailed, serial_.errorString());
+    }
+    // Out on the line now, not at the next turn of the event loop.
+    serial_.flush();
+    if (!serial_.isOpen())
+        throw PortError(porterr::WriteFailed, QStringLiteral("write failed"));
+}
+
+int QtPort::commEvent() const
+{
+    return event_;
+}
+
+int QtPort::inBufferCount() const
+{
+    return serial_.isOpen() ? int(serial_.bytesAvailable()) : 0;
+}
+
+void QtPort::discardInput()
+{
+    if (!serial_.isOpen())
+        return;
+    serial_.clear(QSerialPort::Input);
+    serial_.readAll();
+}
+
+QByteArray QtPort::input()
+{
+    if (!serial_.isOpen())
+        throw PortError(porterr::PortNotOpen, QStringLiteral("port not open"));
+    return serial_.readAll();
+}
+
+void QtPort::dataArrived()
+{
+    // Raised again on every arrival while the threshold is met, since the
+    // handler waits for a whole reply before it reads.
+    if (rThreshold_ > 0 && serial_.bytesAvailable() >= rThreshold_) {
+        event_ = CommEventReceive;
+        if (onComm)
+            onComm();
+    }
+}
+
+void QtPort::serialError(QSerialPort::SerialPortError error)
+{
+    if (opening_ || !serial_.isOpen())
+        return;
+    switch (error) {
+    case QSerialPort::ReadError:
+        fail(porterr::ReadFailed);
+        break;
+    case QSerialPort::WriteError:
+        fail(porterr::WriteFailed);
+        break;
+    case QSerialPort::ResourceError:
+        fail(porterr::NoHardware);
+        break;
+    default:
+        serial_.clearError();  // DTR/RTS on a pseudo-terminal and the like
+        break;
+    }
+}
+
+void QtPort::fail(int number)
+{
+    // Left open, a dead device reports the same error again in a tight loop.
+    serial_.close();
+    event_ = 0;
+    QMetaObject::invokeMethod(
+        this,
+        [this, number] {
+            if (onFailure)
+                onFailure(number);
+        },
+        Qt::QueuedConnection);
+}

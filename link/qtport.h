@@ -1,0 +1,63 @@
+// The port on QSerialPort: a real adapter, or a pseudo-terminal linked as
+// COM<n> beside the program.
+#pragma once
+
+#include "link/port.h"
+
+#include <QObject>
+#include <QSerialPort>
+
+// Where port number n lives: "COM<n>" on Windows; elsewhere the entry COM<n>
+// in the program's directory when there is one (a link to a serial device or
+// a pseudo-terminal), else /dev/ttyS<n-1>. Empty for numbers below 1.
+QString portDeviceName(int number, const QString& programDir);
+
+struct LineSettings {
+    qint32 baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::EvenParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data7;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+// Reads "9600, E, 7, 1"; false when the text does not describe a line.
+bool parseLineSettings(const QString& text, LineSettings& out);
+
+class QtPort final : public QObject, public CommPort {
+    Q_OBJECT
+public:
+    explicit QtPort(QString programDir, QObject* parent = nullptr);
+    ~QtPort() override;
+
+    bool portOpen() const override;
+    void close() override;
+    void setCommPort(int number) override;
+    void setSettings(const QString& settings) override;
+    void setInputLen(int length) override;
+    void setInputMode(int mode) override;
+    void setRThreshold(int count) override;
+    void setSThreshold(int count) override;
+    void setDTREnable(bool on) override;
+    void setRTSEnable(bool on) override;
+    void open() override;
+    void output(const QByteArray& bytes) override;
+    int commEvent() const override;
+    int inBufferCount() const override;
+    void discardInput() override;
+    QByteArray input() override;
+
+    QString deviceName() const { return portDeviceName(number_, programDir_); }
+
+private:
+    void dataArrived();
+    void serialError(QSerialPort::SerialPortError error);
+    void fail(int number);
+
+    QString programDir_;
+    QSerialPort serial_;
+    int number_ = 1;
+    LineSettings line_;
+    int rThreshold_ = 0;
+    bool dtr_ = false;
+    bool rts_ = false;
+    bool opening_ = false;
+    int event_ = 0;
+};

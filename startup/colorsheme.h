@@ -1,0 +1,35 @@
+// The display-scheme chooser shown on a first run.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QGroupBox;
+class QPushButton;
+class Label;
+
+class ColorSheme : public QWidget {
+    Q_OBJECT
+public:
+    explicit ColorSheme(QWidget* parent = nullptr);
+
+    // Button element index + 1.
+    void Command1_Click(int index);
+
+    std::function<void(int scheme)> onAnswer;
+    std::function<void()> onClosed;  // closed by the window system without an answer
+
+    QGroupBox* Frame1 = nullptr;
+    Label* Label1 = nullptr;
+    Label* Label2 = nullptr;
+    Label* Label3 = nullptr;
+    std::array<QPushButton*, 2> Command1{};
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool answered_ = false;
+};

@@ -1,0 +1,47 @@
+// The tester window's side of SETUP.INI.
+#include "startup/settings.h"
+#include "startup/startup.h"
+#include "tester/main64k.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+
+void MAIN64K::LoadSettings()
+{
+    SettingsPath = settings::settingsPath(ProgramDir);
+    if (!QFileInfo(SettingsPath).isFile()) {
+        DisplayScheme = 1;
+        ComPort = 1;
+        Text2->setText(QStringLiteral("100"));
+        for (int i = 0; i < 13; ++i)
+            setCheckValue(Check1[i], i <= 6 ? 1 : 0);
+        return;
+    }
+    SettingsText = settings::readWholeFile(SettingsPath);
+    const settings::LoadedSettings s = settings::parseSettings(SettingsText);
+    if (s.comPort)
+        ComPort = *s.comPort;
+    if (s.pollRate)
+        Text2->setText(*s.pollRate);
+    for (int i = 0; i < 13; ++i)
+        if (s.channels[i])
+            setCheckValue(Check1[i], *s.channels[i]);
+    if (s.failedLine != 0)
+        throw settings::SettingsError(s.failure.toStdString());
+}
+
+void MAIN64K::SaveSettings()
+{
+    if (SettingsPath.isEmpty())
+        SettingsPath = settings::settingsPath(ProgramDir);
+    settings::SavedSettings s;
+    s.displayScheme = DisplayScheme;
+    s.comPort = ComPort;
+    s.pollRate = Text2->text();
+    for (int i = 0; i < 13; ++i)
+        s.channels[i] = checkValue(Check1[i]);
+    settings::writeSettingsFile(SettingsPath, s);
+}

@@ -1,0 +1,79 @@
+#include "startup/startup.h"
+
+#include "startup/colorsheme.h"
+#include "startup/settings.h"
+#include "tester/main64k.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+
+std::int16_t DisplayScheme = 0;
+
+namespace {
+
+void tellOperator(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Pollbench"), text, QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("SettingsErrorBox"));
+    box.exec();
+}
+
+}  // namespace
+
+std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
+{
+    const QString SettingsPath = settings::settingsPath(programDir);
+    const QString shown = QDir::toNativeSeparators(SettingsPath);
+
+    if (QFileInfo(SettingsPath).isFile()) {
+        try {
+            QString SettingsText = settings::readWholeFile(SettingsPath);
+            if (SettingsText.contains(QLatin1StringView("Sys.Color"))) {
+                try {
+                    DisplayScheme = settings::firstValueAsScheme(SettingsText);
+                } catch (const settings::SettingsError&) {
+                    tellOperator(QStringLiteral("The first line of %1 holds no display scheme; please choose one.")
+                                     .arg(shown));
+                    DisplayScheme = 0;
+                }
+            } else {
+                if (!QFile::remove(SettingsPath))
+                    tellOperator(QStringLiteral("%1 is not a settings file and cannot be deleted.").arg(shown));
+                DisplayScheme = 0;
+            }
+        } catch (const settings::SettingsError& e) {
+            tellOperator(QStringLiteral("%1 cannot be read: %2").arg(shown, QString::fromStdString(e.what())));
+            DisplayScheme = 0;
+        }
+    } else {
+        DisplayScheme = 0;
+    }
+
+    if (DisplayScheme == 0) {
+        // Wait on the event loop for the answer instead of spinning on it.
+        ColorSheme chooser;
+        QEventLoop wait;
+        bool answered = false;
+        chooser.onAnswer = [&](int scheme) {
+            DisplayScheme = std::int16_t(scheme);
+            answered = true;
+            wait.quit();
+        };
+        chooser.onClosed = [&] { wait.quit(); };
+        chooser.show();
+        chooser.Command1[0]->setFocus();
+        if (DisplayScheme == 0)
+            wait.exec();
+        if (!answered)
+            return nullptr;
+    }
+
+    auto window = std::make_unique<MAIN64K>(programDir);
+    window->Form_Load();
+    window->show();
+    return window;
+}

@@ -1,0 +1,130 @@
+// The tester window: owner of every control, both timers, the serial port
+// and all the state the link and the operator controls share.
+#pragma once
+
+#include "link/port.h"
+#include "tester/widgets.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class MAIN64K : public QWidget {
+    Q_OBJECT
+public:
+    // The port comes from outside so that tests can put a fake behind it;
+    // without one the window makes its own on the serial ports of this
+    // machine. programDir holds SETUP.INI and the COM<n> links.
+    explicit MAIN64K(QString programDir, std::unique_ptr<CommPort> port = nullptr, QWidget* parent = nullptr);
+    ~MAIN64K() override;
+
+    // Lifecycle.
+    void Form_Load();
+    void Form_Unload();
+    void LoadSettings();
+    void SaveSettings();
+
+    // Validator link.
+    void PollTime_Timer();
+    void PollValidator();
+    void OpenCommPort();
+    void MSComm1_OnComm();
+    void ShowHostMessage();
+    void ShowValidatorReply();
+    void LEDBlink_Timer();
+
+    // Operator controls and tally.
+    void Command1_Click();
+    void Check4_Click();
+    void Command2_Click();
+    void CountStackedNote();
+    void ValueChg();
+
+    // ---- fields ----
+    QString ProgramDir;
+    QString SettingsPath;
+    QString SettingsText;
+    std::int16_t ComPort = 0;
+    bool ReopenPort = false;
+    bool PortReady = false;
+    std::int16_t PollMode = 0;
+    bool ReplyReceived = false;
+    bool AckToggle = false;
+    bool StackRequest = false;
+    bool ReturnRequest = false;
+    QByteArray HostMessageText;
+    QString HostCommandCode;
+    int HostControl = 0, HostData0 = 0, HostData1 = 0, HostData2 = 0, HostChecksum = 0;
+    std::int16_t ChannelNumber = 0;
+    std::array<int, 10> ReplyBytes{};  // bytes 1..10 of the last reply
+    QString StateText, StateCode, EventText, EventCode, ChannelText, LastChannelText;
+    std::int16_t TraceRow = 0;
+
+    // ---- controls ----
+    QLabel* Picture1 = nullptr;
+    Label* Label2 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    Label* Label3 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Check6 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    Label* Label24 = nullptr;
+    std::array<QCheckBox*, 13> Check1{};
+    Line* Line1 = nullptr;
+    Line* Line3 = nullptr;
+    QPushButton* Check4 = nullptr;
+    Label* Label1 = nullptr;
+    Label* Label17 = nullptr;
+    std::array<Label*, 16> Label18{};
+    std::array<Label*, 16> Label20{};
+    Line* Line4 = nullptr;
+    std::array<Lamp*, 2> Shape2{};
+    std::array<Label*, 2> Label12{};
+    Label* Label14 = nullptr;
+    Label* Label15 = nullptr;
+    Label* Label16 = nullptr;
+    Label* Label13 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QPushButton* Command2 = nullptr;
+    Line* Line2 = nullptr;
+    std::array<Label*, 13> Label8{};
+    std::array<Label*, 13> Label9{};
+    VbTimer* PollTime = nullptr;
+    VbTimer* LEDBlink = nullptr;
+    CommPort* MSComm1 = nullptr;
+
+    // Client-area size in pixels.
+    static constexpr int ClientWidth = 740;
+    static constexpr int ClientHeight = 479;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void showPortError(int number);
+    void portFailed(int number);
+    void resynchronise();
+
+    std::unique_ptr<CommPort> port_;
+    bool resynchronising_ = false;
+    bool commDeferred_ = false;
+    bool unloaded_ = false;
+};
+
+// One pixel is 15 twips.
+constexpr int px(int twips)
+{
+    return (twips + 7) / 15;
+}

@@ -1,0 +1,95 @@
+// The few control kinds the tester window is made of, with the behaviour the
+// window relies on: timers that do not tick at interval 0, labels that only
+// repaint themselves, lamps with a settable fill, check values 0/1/2.
+#pragma once
+
+#include <QColor>
+#include <QFrame>
+#include <QObject>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+class QAbstractButton;
+
+// 24-bit colour number with red in the low byte (255 is #FF0000).
+QColor colorFromNumber(int number);
+int numberFromColor(const QColor& color);
+
+// A timer with an interval and an enable flag; it ticks only while enabled
+// with an interval above 0. Setting the interval or enabling restarts the
+// count from zero.
+class VbTimer : public QObject {
+    Q_OBJECT
+public:
+    VbTimer(int interval, bool enabled, Qt::TimerType type, QObject* parent = nullptr);
+
+    int interval() const { return interval_; }
+    bool isEnabled() const { return enabled_; }
+    bool isTicking() const { return timer_.isActive(); }
+    void setInterval(int ms);
+    void setEnabled(bool on);
+
+    std::function<void()> onTimer;
+
+private:
+    void apply();
+
+    QTimer timer_;
+    int interval_;
+    bool enabled_;
+};
+
+// A caption on a fixed place: a caption change repaints this label and
+// nothing else (no size hints, no relayout of the window).
+class Label : public QFrame {
+    Q_OBJECT
+public:
+    explicit Label(QWidget* parent = nullptr);
+
+    const QString& caption() const { return caption_; }
+    void setCaption(const QString& text);
+    void setAlignment(Qt::Alignment a);
+    Qt::Alignment alignment() const { return alignment_; }
+    void setWordWrap(bool on);
+    void setColors(const QColor& text, const QColor& background);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString caption_;
+    Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;
+    bool wordWrap_ = false;
+};
+
+// A filled circle with a white border.
+class Lamp : public QWidget {
+    Q_OBJECT
+public:
+    explicit Lamp(QWidget* parent = nullptr);
+    int fillColor() const { return fill_; }
+    void setFillColor(int number);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int fill_ = 64;
+};
+
+// A straight line between two points of its parent.
+class Line : public QWidget {
+    Q_OBJECT
+public:
+    Line(QWidget* parent, int x1, int y1, int x2, int y2);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// Check box value: 0 clear, 1 ticked, 2 grey (plain check boxes only).
+int checkValue(const QAbstractButton* box);
+// Returns false when the box refuses the state.
+bool setCheckValue(QAbstractButton* box, int value);
