@@ -1,0 +1,1 @@
+pollbench_test(test_frames test_frames.cpp)

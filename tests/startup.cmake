@@ -1,0 +1,1 @@
+# settings, lifecycle and start-up tests

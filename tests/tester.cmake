@@ -1,0 +1,1 @@
+# tester window tests
