@@ -32,10 +32,10 @@ QString readWholeFile(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw SettingsError("cannot open " + path.toStdString() + ": " + f.errorString().toStdString());
+        throw FileError("cannot open " + path.toStdString() + ": " + f.errorString().toStdString());
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError)
-        throw SettingsError("cannot read " + path.toStdString() + ": " + f.errorString().toStdString());
+        throw FileError("cannot read " + path.toStdString() + ": " + f.errorString().toStdString());
     return QString::fromLatin1(bytes);
 }
 
@@ -102,7 +102,7 @@ QByteArray settingsFileBytes(const SavedSettings& s)
     std::array<QString, LineCount> values;
     values[0] = QString::number(s.displayScheme);
     values[1] = QString::number(s.comPort);
-    values[2] = s.pollRate;
+    values[2] = s.pollRate.left(s.pollRate.indexOf(QLatin1StringView("\r\n")));
     for (int i = 0; i < 7; ++i)
         values[3 + i] = QString::number(i + 1);
     for (int i = 0; i < ChannelLines; ++i)
@@ -121,12 +121,12 @@ void writeSettingsFile(const QString& path, const SavedSettings& s)
 {
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
-        throw SettingsError("cannot create " + path.toStdString() + ": " + f.errorString().toStdString());
+        throw FileError("cannot create " + path.toStdString() + ": " + f.errorString().toStdString());
     const QByteArray bytes = settingsFileBytes(s);
     if (f.write(bytes) != bytes.size())
-        throw SettingsError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
+        throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
     if (!f.commit())
-        throw SettingsError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
+        throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
 }
 
 }  // namespace settings

@@ -24,10 +24,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The file itself failed (cannot be opened, read or written), as opposed to
+// a damaged line: worth telling the operator.
+class FileError : public SettingsError {
+public:
+    using SettingsError::SettingsError;
+};
+
 // program directory + separator + SETUP.INI
 QString settingsPath(const QString& programDir);
 
-// The whole file as 8-bit text; throws SettingsError.
+// The whole file as 8-bit text; throws FileError.
 QString readWholeFile(const QString& path);
 
 // The value of the first line of settingsText; that line is removed.
@@ -55,10 +62,12 @@ struct SavedSettings {
     QString pollRate = QStringLiteral("100");
     std::array<int, ChannelLines> channels{1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0};
 };
+// A poll-rate text holding a CR LF (pasted into the box) is written up to
+// it: the pair would end the line early and shift every line after it.
 QByteArray settingsFileBytes(const SavedSettings& s);
 
 // Replaces the file whole: the old one stays until the new one is complete.
-// Throws SettingsError.
+// Throws FileError.
 void writeSettingsFile(const QString& path, const SavedSettings& s);
 
 }  // namespace settings

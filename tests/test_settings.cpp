@@ -1,0 +1,271 @@
+// SETUP.INI as text: the line reader, the positional parse and the bytes
+// written.
+#include "startup/settings.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace settings;
+
+namespace {
+
+// The file a first run leaves behind, line by line.
+const QStringList DefaultLines = {
+    "Sys.Color   = 1",  "Com.Setting = 1",  "Poll.Rate   = 100", "1st.Value   = 1",  "2nd.Value   = 2",
+    "3rd.Value   = 3",  "4th.Value   = 4",  "5th.Value   = 5",   "6th.Value   = 6",  "7th.Value   = 7",
+    "1st.Check   = 1",  "2nd.Check   = 1",  "3rd.Check   = 1",   "4th.Check   = 1",  "5th.Check   = 1",
+    "6th.Check   = 1",  "7th.Check   = 1",  "8th.Check   = 0",   "9th.Check   = 0",  "10th.Check   = 0",
+    "11th.Check   = 0", "12th.Check   = 0", "13th.Check   = 0",
+};
+
+QString join(const QStringList& lines, const QString& end = QStringLiteral("\r\n"))
+{
+    QString s;
+    for (const QString& l : lines)
+        s += l + end;
+    return s;
+}
+
+// The default lines with some replaced: {line number, new text}; an empty
+// text removes the line.
+QStringList withLines(std::initializer_list<std::pair<int, QString>> changes)
+{
+    QStringList l = DefaultLines;
+    for (auto it = std::rbegin(changes); it != std::rend(changes); ++it)
+        l[it->first - 1] = it->second;
+    l.removeAll(QString());
+    return l;
+}
+
+// What parseSettings got, in one comparable text: port|rate|channels|failed
+// line, "-" for what it did not reach.
+QString summary(const LoadedSettings& s)
+{
+    QString ch;
+    for (const auto& c : s.channels)
+        ch += c ? QString::number(*c) : QStringLiteral("-");
+    return QStringLiteral("%1|%2|%3|%4")
+        .arg(s.comPort ? QString::number(*s.comPort) : QStringLiteral("-"),
+             s.pollRate ? QStringLiteral("\"%1\"").arg(*s.pollRate) : QStringLiteral("-"), ch)
+        .arg(s.failedLine);
+}
+
+}  // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void nextSettingValue_data();
+    void nextSettingValue();
+    void parse_data();
+    void parse();
+    void firstValue_data();
+    void firstValue();
+    void defaultFileBytes();
+    void writtenBytes_data();
+    void writtenBytes();
+    void writeReplacesWhole();
+};
+
+void TestSettings::nextSettingValue_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("value");  // "FAIL" for a failure
+    QTest::addColumn<QString>("rest");   // the text after the call
+
+    const QString next = QStringLiteral("Com.Setting = 1\r\n");
+    QTest::newRow("plain") << "Sys.Color   = 1\r\n" + next << "1" << next;
+    QTest::newRow("empty value") << "Poll.Rate   = \r\n" + next << "" << next;
+    QTest::newRow("no blank after =: first character skipped") << "Com.Setting =3\r\n" << "" << "";
+    QTest::newRow("= then CR LF") << "Com.Setting =\r\n" + next << "FAIL" << "Com.Setting =\r\n" + next;
+    QTest::newRow("trailing blanks kept") << "Com.Setting = 3  \r\n" << "3  " << "";
+    QTest::newRow("value holds =") << "Poll.Rate   = a = b\r\n" << "a = b" << "";
+    QTest::newRow("key never looked at") << "=xyz\r\n" << "yz" << "";
+    QTest::newRow("no = left: line less its first character") << "abc\r\n" << "bc" << "";
+    QTest::newRow("no = left, one character") << "a\r\nb\r\n" << "" << "b\r\n";
+    QTest::newRow("= only on a later line") << "abc\r\n" + next << "FAIL" << "abc\r\n" + next;
+    QTest::newRow("lone CR and LF are part of the value") << "k = 1\r2\n3\r\n" << "1\r2\n3" << "";
+    QTest::newRow("LF only") << "Sys.Color   = 1\nCom.Setting = 1\n" << "FAIL" << "Sys.Color   = 1\nCom.Setting = 1\n";
+    QTest::newRow("CR only") << "Sys.Color   = 1\rCom.Setting = 1\r" << "FAIL" << "Sys.Color   = 1\rCom.Setting = 1\r";
+    QTest::newRow("last line without CR LF") << "13th.Check   = 1" << "FAIL" << "13th.Check   = 1";
+    QTest::newRow("empty text") << "" << "FAIL" << "";
+    QTest::newRow("bare CR LF") << "\r\n" << "FAIL" << "\r\n";
+    // Positions are 16-bit: the CR of the first line break may sit at 32767
+    // at most.
+    const QString atLimit = "k = " + QString(32762, QLatin1Char('v'));
+    QTest::newRow("line break at position 32767") << atLimit + "\r\n" << QString(32762, QLatin1Char('v')) << "";
+    QTest::newRow("line break at position 32768") << atLimit + "v\r\n" << "FAIL" << atLimit + "v\r\n";
+    const QString farEquals = QString(32765, QLatin1Char('x')) + "= v\r\n";
+    QTest::newRow("= at position 32766") << farEquals << "FAIL" << farEquals;
+}
+
+void TestSettings::nextSettingValue()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, value);
+    QFETCH(QString, rest);
+    QString got;
+    try {
+        got = NextSettingValue(text);
+    } catch (const SettingsError&) {
+        got = QStringLiteral("FAIL");
+    }
+    QCOMPARE(got, value);
+    QCOMPARE(text, rest);
+}
+
+void TestSettings::parse_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");  // port|rate|channels|failed line
+
+    QTest::newRow("default file") << join(DefaultLines) << "1|\"100\"|1111111000000|0";
+    QTest::newRow("grey channel state") << join(withLines({{23, "13th.Check   = 2"}}))
+                                        << "1|\"100\"|1111111000002|0";
+    QTest::newRow("first and third lines swapped")
+        << join(withLines({{1, "Com.Setting = 1"}, {2, "Poll.Rate   = 100"}, {3, "Sys.Color   = 2"}}))
+        << "100|\"2\"|1111111000000|0";
+    QTest::newRow("lower-case keys are read the same")
+        << join(withLines({{1, "sys.color   = 1"}, {2, "com.setting = 4"}})) << "4|\"100\"|1111111000000|0";
+    QTest::newRow("empty poll rate") << join(withLines({{3, "Poll.Rate   = "}})) << "1|\"\"|1111111000000|0";
+    QTest::newRow("poll rate is any text") << join(withLines({{3, "Poll.Rate   = fast"}}))
+                                           << "1|\"fast\"|1111111000000|0";
+    QTest::newRow("port =3 without blank") << join(withLines({{2, "Com.Setting =3"}})) << "-|-|-------------|2";
+    QTest::newRow("port = then CR LF") << join(withLines({{2, "Com.Setting ="}})) << "-|-|-------------|2";
+    QTest::newRow("port with trailing blanks") << join(withLines({{2, "Com.Setting = 3  "}}))
+                                               << "3|\"100\"|1111111000000|0";
+    QTest::newRow("port not a number") << join(withLines({{2, "Com.Setting = COM1"}})) << "-|-|-------------|2";
+    QTest::newRow("port out of range") << join(withLines({{2, "Com.Setting = 40000"}})) << "-|-|-------------|2";
+    QTest::newRow("scheme not a number") << join(withLines({{1, "Sys.Color   = x"}})) << "-|-|-------------|1";
+    QTest::newRow("value line not a number") << join(withLines({{6, "3rd.Value   = x"}}))
+                                             << "1|\"100\"|-------------|6";
+    QTest::newRow("value line 32-bit") << join(withLines({{4, "1st.Value   = 2147483647"}}))
+                                       << "1|\"100\"|1111111000000|0";
+    QTest::newRow("channel state 3 refused") << join(withLines({{14, "4th.Check   = 3"}}))
+                                             << "1|\"100\"|111----------|14";
+    QTest::newRow("channel state -1 refused") << join(withLines({{20, "10th.Check   = -1"}}))
+                                              << "1|\"100\"|111111100----|20";
+    QStringList allSet = DefaultLines;
+    for (int i = 17; i < 23; ++i)
+        allSet[i].replace(QLatin1String("= 0"), QLatin1String("= 1"));
+    QString noFinal = join(allSet);
+    noFinal.chop(2);
+    QTest::newRow("missing final CR LF") << noFinal << "1|\"100\"|111111111111-|23";
+    QTest::newRow("17-line file") << join(DefaultLines.mid(0, 17)) << "1|\"100\"|1111111------|18";
+    QTest::newRow("LF-only file") << join(DefaultLines, "\n") << "-|-|-------------|1";
+    QTest::newRow("CR-only file") << join(DefaultLines, "\r") << "-|-|-------------|1";
+    QTest::newRow("empty file") << "" << "-|-|-------------|1";
+    QTest::newRow("poll-rate line moved to line 2")
+        << join(withLines({{2, "Poll.Rate   = 100"}, {3, "Com.Setting = 1"}})) << "100|\"1\"|1111111000000|0";
+    QTest::newRow("poll rate 250 as line 2 is a port")
+        << join(withLines({{2, "Poll.Rate   = 250.5"}, {3, "Com.Setting = 1"}})) << "250|\"1\"|1111111000000|0";
+    QTest::newRow("extra lines ignored") << join(DefaultLines + QStringList{"14th.Check   = 1", "junk"})
+                                         << "1|\"100\"|1111111000000|0";
+}
+
+void TestSettings::parse()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(summary(parseSettings(text)), expected);
+}
+
+void TestSettings::firstValue_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("scheme");  // -999: the value cannot be taken
+
+    QTest::newRow("1") << join(DefaultLines) << 1;
+    QTest::newRow("2") << join(withLines({{1, "Sys.Color   = 2"}})) << 2;
+    QTest::newRow("0") << join(withLines({{1, "Sys.Color   = 0"}})) << 0;
+    QTest::newRow("-1") << join(withLines({{1, "Sys.Color   = -1"}})) << -1;
+    QTest::newRow("first line's value, whatever its key")
+        << join(withLines({{1, "Com.Setting = 1"}, {3, "Sys.Color   = 2"}})) << 1;
+    QTest::newRow("not a number") << join(withLines({{1, "Sys.Color   = high"}})) << -999;
+    QTest::newRow("out of range") << join(withLines({{1, "Sys.Color   = 32768"}})) << -999;
+    QTest::newRow("LF only") << join(DefaultLines, "\n") << -999;
+}
+
+void TestSettings::firstValue()
+{
+    QFETCH(QString, text);
+    QFETCH(int, scheme);
+    int got = -999;
+    try {
+        got = firstValueAsScheme(text);
+    } catch (const SettingsError&) {
+    }
+    QCOMPARE(got, scheme);
+}
+
+void TestSettings::defaultFileBytes()
+{
+    const QByteArray bytes = settingsFileBytes(SavedSettings{});
+    QCOMPARE(bytes.size(), 397);
+    QCOMPARE(bytes, join(DefaultLines).toLatin1());
+}
+
+void TestSettings::writtenBytes_data()
+{
+    QTest::addColumn<int>("scheme");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("rate");
+    QTest::addColumn<QString>("expected");  // the first three lines and the channel lines, joined by |
+
+    QTest::newRow("negatives") << -1 << -32768 << "30" << "Sys.Color   = -1|Com.Setting = -32768|Poll.Rate   = 30";
+    QTest::newRow("rate kept as typed") << 2 << 3 << " 1e3 " << "Sys.Color   = 2|Com.Setting = 3|Poll.Rate   =  1e3 ";
+    QTest::newRow("rate with an 8-bit character") << 1 << 1 << QString::fromLatin1("100\xe9")
+                                                  << QString::fromLatin1("Sys.Color   = 1|Com.Setting = 1|Poll.Rate   = 100\xe9");
+    QTest::newRow("rate cut at a pasted CR LF") << 1 << 1 << "100\r\n200"
+                                                << "Sys.Color   = 1|Com.Setting = 1|Poll.Rate   = 100";
+    QTest::newRow("lone CR kept") << 1 << 1 << "1\r2" << "Sys.Color   = 1|Com.Setting = 1|Poll.Rate   = 1\r2";
+}
+
+void TestSettings::writtenBytes()
+{
+    QFETCH(int, scheme);
+    QFETCH(int, port);
+    QFETCH(QString, rate);
+    QFETCH(QString, expected);
+    SavedSettings s;
+    s.displayScheme = std::int16_t(scheme);
+    s.comPort = std::int16_t(port);
+    s.pollRate = rate;
+    s.channels = {0, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const QString text = QString::fromLatin1(settingsFileBytes(s));
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 24);  // 23 lines, each ended
+    QCOMPARE(lines.last(), QString());
+    QCOMPARE(QStringList(lines.mid(0, 3)).join(QLatin1Char('|')), expected);
+    QCOMPARE(lines[10], QStringLiteral("1st.Check   = 0"));
+    QCOMPARE(lines[12], QStringLiteral("3rd.Check   = 2"));
+    QCOMPARE(lines[22], QStringLiteral("13th.Check   = 1"));
+
+    // What was written reads back the same.
+    QString again = text;
+    const LoadedSettings back = parseSettings(again);
+    QCOMPARE(back.failedLine, 0);
+    QCOMPARE(int(*back.comPort), port);
+    QCOMPARE(*back.pollRate, rate.left(rate.indexOf(QLatin1String("\r\n"))));
+}
+
+void TestSettings::writeReplacesWhole()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = settingsPath(dir.path());
+    QCOMPARE(path, dir.path() + "/SETUP.INI");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(5000, 'x'));
+    }
+    writeSettingsFile(path, SavedSettings{});
+    QCOMPARE(readWholeFile(path), join(DefaultLines));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"SETUP.INI"});
+    QVERIFY_THROWS_EXCEPTION(FileError, readWholeFile(dir.filePath("missing/SETUP.INI")));
+    QVERIFY_THROWS_EXCEPTION(FileError, writeSettingsFile(dir.filePath("missing/SETUP.INI"), SavedSettings{}));
+}
+
+QTEST_APPLESS_MAIN(TestSettings)
+#include "test_settings.moc"
