@@ -123,7 +123,9 @@ void writeSettingsFile(const QString& path, const SavedSettings& s)
     if (!f.open(QIODevice::WriteOnly))
         throw FileError("cannot create " + path.toStdString() + ": " + f.errorString().toStdString());
     const QByteArray bytes = settingsFileBytes(s);
-    if (f.write(bytes) != bytes.size())
+    // The buffer goes out here and not in commit(): commit() does not see a
+    // short write at its own flush and would put a truncated file in place.
+    if (f.write(bytes) != bytes.size() || !f.flush())
         throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
     if (!f.commit())
         throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());

@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QDir>
-#include <QFileInfo>
 
 #include <cmath>
 
@@ -26,7 +25,7 @@ void tellOperator(QWidget* parent, const QString& text)
 
 void MAIN64K::Form_Load()
 {
-    // Steps 3 to 6 of the load, shared with the recovery path.
+    // What follows the settings read, shared with the recovery path.
     auto settle = [this] {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QSize size = screen->size();
@@ -44,13 +43,14 @@ void MAIN64K::Form_Load()
         PollMode = 0;
         Command1_Click();
         return;
-    } catch (const settings::SettingsError& e) {
-        // A damaged file is expected and silent; a file that exists but cannot
-        // be read at all is worth a word.
-        if (QFileInfo(SettingsPath).isFile() && !QFileInfo(SettingsPath).isReadable())
-            tellOperator(this, QStringLiteral("The settings file %1 cannot be read; the window starts without it.")
-                                   .arg(QDir::toNativeSeparators(SettingsPath)));
-        Q_UNUSED(e);
+    } catch (const settings::FileError& e) {
+        // A file that is there but cannot be read is worth a word; the
+        // window then starts as for a damaged file.
+        tellOperator(this, QStringLiteral("The settings file %1 cannot be read; the window starts without its "
+                                              "settings and writes the file anew when it closes.\n\n%2")
+                               .arg(QDir::toNativeSeparators(SettingsPath), QString::fromStdString(e.what())));
+    } catch (const std::exception&) {
+        // A damaged line: the recovery below, silently.
     }
 
     try {
@@ -67,8 +67,14 @@ void MAIN64K::Form_Load()
 
 void MAIN64K::Form_Unload()
 {
-    if (MSComm1->portOpen())
-        MSComm1->close();
+    // The close never fails and the settings are saved even when releasing
+    // the port does not work out.
+    try {
+        if (MSComm1->portOpen())
+            MSComm1->close();
+    } catch (const std::exception& e) {
+        tellOperator(this, QStringLiteral("The serial port could not be closed.\n\n%1").arg(QString::fromStdString(e.what())));
+    }
     try {
         SaveSettings();
     } catch (const std::exception& e) {

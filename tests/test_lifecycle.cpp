@@ -1,8 +1,315 @@
+// Loading and closing the tester window on a real SETUP.INI in a temporary
+// program directory, with the serial port in memory.
+#include "fakeport.h"
+#include "modal.h"
+#include "startup/startup.h"
+#include "tester/main64k.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+const QStringList DefaultLines = {
+    "Sys.Color   = 1",  "Com.Setting = 1",  "Poll.Rate   = 100", "1st.Value   = 1",  "2nd.Value   = 2",
+    "3rd.Value   = 3",  "4th.Value   = 4",  "5th.Value   = 5",   "6th.Value   = 6",  "7th.Value   = 7",
+    "1st.Check   = 1",  "2nd.Check   = 1",  "3rd.Check   = 1",   "4th.Check   = 1",  "5th.Check   = 1",
+    "6th.Check   = 1",  "7th.Check   = 1",  "8th.Check   = 0",   "9th.Check   = 0",  "10th.Check   = 0",
+    "11th.Check   = 0", "12th.Check   = 0", "13th.Check   = 0",
+};
+
+QByteArray join(const QStringList& lines, const char* end = "\r\n")
+{
+    QByteArray b;
+    for (const QString& l : lines)
+        b += l.toLatin1() + end;
+    return b;
+}
+
+QStringList withLines(std::initializer_list<std::pair<int, QString>> changes)
+{
+    QStringList l = DefaultLines;
+    for (const auto& [line, text] : changes)
+        l[line - 1] = text;
+    return l;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QString channels(const MAIN64K& w)
+{
+    QString s;
+    for (auto* c : w.Check1)
+        s += QString::number(checkValue(c));
+    return s;
+}
+
+// Records whether the settings file was there when the port was closed.
+class WatchingPort : public FakePort {
+public:
+    QString watched;
+    bool fileAtClose = false;
+    void close() override
+    {
+        fileAtClose = QFileInfo::exists(watched);
+        FakePort::close();
+    }
+};
+
+// A file-size limit makes every write past it fail, for root as well: the
+// disk that fills up while the settings are written.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r = old_;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+}  // namespace
 
 class TestLifecycle : public QObject {
     Q_OBJECT
+private slots:
+    void firstRun();
+    void load_data();
+    void load();
+    void escrowTickedAgain();
+    void extraLinesGoneAtClose();
+    void closeWhilePolling();
+    void closeWithoutPort();
+    void saveFailureKeepsOldFile();
+    void unreadableFileIsTold();
 };
+
+void TestLifecycle::firstRun()
+{
+    QTemporaryDir dir;
+    ModalCloser boxes;
+    auto port = std::make_unique<FakePort>();
+    FakePort* fake = port.get();
+    DisplayScheme = 2;  // the chooser's answer on a first run does not survive
+    MAIN64K w(dir.path(), std::move(port));
+    w.Form_Load();
+
+    QCOMPARE(w.ComPort, 1);
+    QCOMPARE(w.Text1->text(), QStringLiteral("1"));
+    QCOMPARE(w.Text2->text(), QStringLiteral("100"));
+    QCOMPARE(channels(w), QStringLiteral("1111111000000"));
+    QCOMPARE(checkValue(w.Check6), 1);
+    QCOMPARE(w.PollMode, 1);
+    QCOMPARE(w.Command1->text(), QStringLiteral("Normal Poll"));
+    QCOMPARE(w.Command1->palette().color(QPalette::Button), QColor(0xFF8080));
+    QCOMPARE(DisplayScheme, 1);
+    QCOMPARE(checkValue(w.Check4), 0);
+    QVERIFY(w.ReopenPort);
+    QVERIFY(!w.PollTime->isTicking());
+    QVERIFY(fake->calls.isEmpty());
+    QCOMPARE(w.SettingsPath, QDir(dir.path()).filePath("SETUP.INI"));
+    QVERIFY(!QFileInfo::exists(w.SettingsPath));  // nothing is written before the close
+    QCOMPARE(boxes.count(), 0);
+}
+
+void TestLifecycle::load_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("portBox");
+    QTest::addColumn<QString>("rate");
+    QTest::addColumn<QString>("enables");
+
+    QStringList allSet = DefaultLines;
+    for (int i = 17; i < 23; ++i)
+        allSet[i].replace(QLatin1String("= 0"), QLatin1String("= 1"));
+    QByteArray noFinal = join(allSet);
+    noFinal.chop(2);
+
+    QTest::newRow("stored settings") << join(withLines({{2, "Com.Setting = 3"}, {3, "Poll.Rate   = 250"},
+                                                        {12, "2nd.Check   = 0"}, {22, "12th.Check   = 1"}}))
+                                     << "3" << "250" << "1011111000010";
+    QTest::newRow("port rounded") << join(withLines({{2, "Com.Setting =  2.5 "}})) << "2" << "100" << "1111111000000";
+    QTest::newRow("port not a number") << join(withLines({{2, "Com.Setting = COM1"}})) << "0" << "" << "0000000000000";
+    QTest::newRow("scheme not a number") << join(withLines({{1, "Sys.Color   = ?"}})) << "0" << "" << "0000000000000";
+    QTest::newRow("value line damaged") << join(withLines({{2, "Com.Setting = 4"}, {7, "4th.Value   = x"}})) << "4"
+                                        << "100" << "0000000000000";
+    QTest::newRow("channel state 3") << join(withLines({{14, "4th.Check   = 3"}})) << "1" << "100" << "1110000000000";
+    QTest::newRow("grey channel state") << join(withLines({{15, "5th.Check   = 2"}})) << "1" << "100" << "1111211000000";
+    QTest::newRow("17-line file") << join(withLines({{2, "Com.Setting = 2"}, {12, "2nd.Check   = 0"}}).mid(0, 17))
+                                  << "2" << "100" << "1011111000000";
+    QTest::newRow("missing final CR LF") << noFinal << "1" << "100" << "1111111000000";
+    QTest::newRow("LF-only file") << join(DefaultLines, "\n") << "0" << "" << "0000000000000";
+    QTest::newRow("empty file") << QByteArray() << "0" << "" << "0000000000000";
+}
+
+void TestLifecycle::load()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, portBox);
+    QFETCH(QString, rate);
+    QFETCH(QString, enables);
+
+    QTemporaryDir dir;
+    writeFile(dir.filePath("SETUP.INI"), file);
+    ModalCloser boxes;
+    auto port = std::make_unique<FakePort>();
+    FakePort* fake = port.get();
+    DisplayScheme = 2;
+    MAIN64K w(dir.path(), std::move(port));
+    w.Form_Load();
+
+    QCOMPARE(w.Text1->text(), portBox);
+    QCOMPARE(w.Text2->text(), rate);
+    QCOMPARE(channels(w), enables);
+    QCOMPARE(checkValue(w.Check6), 1);
+    QCOMPARE(w.PollMode, 1);
+    QCOMPARE(w.Command1->text(), QStringLiteral("Normal Poll"));
+    QVERIFY(w.ReopenPort);
+    QCOMPARE(DisplayScheme, 2);  // a stored scheme is the start-up's business
+    QVERIFY(fake->calls.isEmpty());
+    QCOMPARE(boxes.count(), 0);  // a damaged file is not worth a word
+}
+
+void TestLifecycle::escrowTickedAgain()
+{
+    QTemporaryDir dir;
+    {
+        MAIN64K w(dir.path(), std::make_unique<FakePort>());
+        w.Form_Load();
+        setCheckValue(w.Check6, 0);
+        w.show();
+        w.close();
+    }
+    QVERIFY(!readFile(dir.filePath("SETUP.INI")).contains("Escrow"));
+    MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.Form_Load();
+    QCOMPARE(checkValue(w.Check6), 1);
+}
+
+void TestLifecycle::extraLinesGoneAtClose()
+{
+    // 8-bit text goes back as it came; lines past the 23rd are dropped.
+    QTemporaryDir dir;
+    const QStringList lines = withLines({{3, QString::fromLatin1("Poll.Rate   = 1\xe9")}});
+    writeFile(dir.filePath("SETUP.INI"), join(lines + QStringList{"14th.Check   = 1", "note"}));
+    MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.Form_Load();
+    QCOMPARE(w.Text2->text(), QString::fromLatin1("1\xe9"));
+    w.show();
+    w.close();
+    const QByteArray after = readFile(dir.filePath("SETUP.INI"));
+    QCOMPARE(after, join(lines));
+    QVERIFY(after.contains("= 1\xe9\r\n"));
+}
+
+void TestLifecycle::closeWhilePolling()
+{
+    QTemporaryDir dir;
+    ModalCloser boxes;
+    auto port = std::make_unique<WatchingPort>();
+    WatchingPort* fake = port.get();
+    fake->watched = dir.filePath("SETUP.INI");
+    MAIN64K w(dir.path(), std::move(port));
+    w.Form_Load();
+    w.show();
+    setCheckValue(w.Check4, 1);
+    QVERIFY(fake->isOpen);
+    QVERIFY(!fake->frames.empty());
+
+    QVERIFY(w.close());
+    QCOMPARE(fake->calls.last(), QStringLiteral("close"));
+    QVERIFY(!fake->isOpen);
+    QVERIFY(!fake->fileAtClose);  // the line is released before the file is written
+    QCOMPARE(readFile(fake->watched), join(DefaultLines));
+    QCOMPARE(boxes.count(), 0);
+}
+
+void TestLifecycle::closeWithoutPort()
+{
+    QTemporaryDir dir;
+    auto port = std::make_unique<FakePort>();
+    FakePort* fake = port.get();
+    MAIN64K w(dir.path(), std::move(port));
+    w.Form_Load();
+    w.ComPort = 4;
+    w.Text2->setText(QStringLiteral("45"));
+    setCheckValue(w.Check1[12], 1);
+    w.show();
+    QVERIFY(w.close());
+    QVERIFY(fake->calls.isEmpty());
+    QCOMPARE(readFile(dir.filePath("SETUP.INI")),
+             join(withLines({{2, "Com.Setting = 4"}, {3, "Poll.Rate   = 45"}, {23, "13th.Check   = 1"}})));
+}
+
+void TestLifecycle::saveFailureKeepsOldFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("SETUP.INI");
+    const QByteArray old = join(withLines({{2, "Com.Setting = 5"}}));
+    writeFile(path, old);
+    ModalCloser boxes;
+    MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.Form_Load();
+    w.ComPort = 9;
+    w.show();
+    {
+        FileSizeLimit limit(100);  // the new file cannot grow past 100 bytes
+        QVERIFY(w.close());
+    }
+    QVERIFY(!w.isVisible());
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"SETUP.INI"});
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY2(boxes.texts[0].contains("could not be saved"), qPrintable(boxes.texts[0]));
+}
+
+void TestLifecycle::unreadableFileIsTold()
+{
+    // A file that is there but fails on reading: the memory of this very
+    // process, read at address 0, fails with an I/O error.
+    QTemporaryDir dir;
+    if (!QFile::link(QStringLiteral("/proc/self/mem"), dir.filePath("SETUP.INI")) || !QFileInfo(dir.filePath("SETUP.INI")).isFile())
+        QSKIP("no /proc/self/mem here");
+    ModalCloser boxes;
+    MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.Form_Load();
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY2(boxes.texts[0].contains("cannot be read"), qPrintable(boxes.texts[0]));
+    QCOMPARE(w.Text1->text(), QStringLiteral("0"));
+    QCOMPARE(channels(w), QStringLiteral("0000000000000"));
+    QCOMPARE(w.Command1->text(), QStringLiteral("Normal Poll"));
+}
 
 QTEST_MAIN(TestLifecycle)
 #include "test_lifecycle.moc"
