@@ -1,1 +1,2 @@
 pollbench_test(test_frames test_frames.cpp)
+pollbench_test(test_pollcycle test_pollcycle.cpp fakeport.h modal.h)
