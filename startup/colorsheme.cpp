@@ -1,5 +1,7 @@
 #include "startup/colorsheme.h"
 
+#include "startup/startup.h"
+
 #include "tester/main64k.h"
 #include "tester/widgets.h"
 
@@ -50,11 +52,13 @@ ColorSheme::ColorSheme(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frame
         connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     }
     setTabOrder(Command1[0], Command1[1]);
+    Command1[0]->setFocus();
 }
 
 void ColorSheme::Command1_Click(int index)
 {
     answered_ = true;
+    DisplayScheme = std::int16_t(index + 1);
     if (onAnswer)
         onAnswer(index + 1);
     close();

@@ -58,13 +58,13 @@ std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
         ColorSheme chooser;
         QEventLoop wait;
         bool answered = false;
-        chooser.onAnswer = [&](int scheme) {
-            DisplayScheme = std::int16_t(scheme);
+        chooser.onAnswer = [&](int) {
             answered = true;
             wait.quit();
         };
         chooser.onClosed = [&] { wait.quit(); };
         chooser.show();
+        chooser.activateWindow();
         chooser.Command1[0]->setFocus();
         if (DisplayScheme == 0)
             wait.exec();

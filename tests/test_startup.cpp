@@ -1,8 +1,229 @@
+// The start-up in a temporary program directory: the display scheme from
+// SETUP.INI or from the chooser, then the tester window.
+#include "modal.h"
+#include "startup/colorsheme.h"
+#include "startup/startup.h"
+#include "tester/main64k.h"
+#include "tester/widgets.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QStringList DefaultLines = {
+    "Sys.Color   = 1",  "Com.Setting = 1",  "Poll.Rate   = 100", "1st.Value   = 1",  "2nd.Value   = 2",
+    "3rd.Value   = 3",  "4th.Value   = 4",  "5th.Value   = 5",   "6th.Value   = 6",  "7th.Value   = 7",
+    "1st.Check   = 1",  "2nd.Check   = 1",  "3rd.Check   = 1",   "4th.Check   = 1",  "5th.Check   = 1",
+    "6th.Check   = 1",  "7th.Check   = 1",  "8th.Check   = 0",   "9th.Check   = 0",  "10th.Check   = 0",
+    "11th.Check   = 0", "12th.Check   = 0", "13th.Check   = 0",
+};
+
+QByteArray file(std::initializer_list<std::pair<int, QString>> changes, const char* end = "\r\n")
+{
+    QStringList l = DefaultLines;
+    for (const auto& [line, text] : changes)
+        l[line - 1] = text;
+    QByteArray b;
+    for (const QString& s : l)
+        b += s.toLatin1() + end;
+    return b;
+}
+
+// What the chooser looked like while it was up.
+struct ChooserFacts {
+    bool shown = false;
+    bool frameless = false;
+    QSize size;
+    QPoint centreOffset;
+    QString title;
+    QStringList captions;
+    QList<QRect> places;
+    bool firstHasFocus = false;
+    bool anyDefault = true;
+    QString family;
+};
+
+// Answers the chooser as soon as it is up: clicks button 0 or 1, or closes
+// it without an answer (-1).
+class ChooserDriver : public QObject {
+public:
+    explicit ChooserDriver(int answer) : answer_(answer)
+    {
+        timer_.setInterval(10);
+        connect(&timer_, &QTimer::timeout, this, [this] { look(); });
+        timer_.start();
+    }
+    ChooserFacts facts;
+
+private:
+    void look()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* c = qobject_cast<ColorSheme*>(w);
+            if (!c || !c->isVisible() || QApplication::activeModalWidget())
+                continue;
+            timer_.stop();
+            record(c);
+            if (answer_ < 0)
+                c->close();
+            else
+                QTest::mouseClick(c->Command1[answer_], Qt::LeftButton);
+            return;
+        }
+    }
+    void record(ColorSheme* c)
+    {
+        facts.shown = true;
+        facts.frameless = c->windowFlags().testFlag(Qt::FramelessWindowHint);
+        facts.size = c->size();
+        facts.centreOffset = c->geometry().center() - c->screen()->geometry().center();
+        facts.title = c->windowTitle();
+        facts.captions = {c->Label1->caption(), c->Command1[0]->text(), c->Label2->caption(),
+                          c->Command1[1]->text(), c->Label3->caption()};
+        facts.places = {c->Frame1->geometry(),    c->Label1->geometry(), c->Command1[0]->geometry(),
+                        c->Label2->geometry(),    c->Command1[1]->geometry(), c->Label3->geometry()};
+        facts.firstHasFocus = c->focusWidget() == c->Command1[0];
+        facts.anyDefault = false;
+        for (auto* b : c->Command1)
+            facts.anyDefault = facts.anyDefault || b->isDefault() || b->autoDefault();
+        facts.family = c->font().family();
+    }
+
+    int answer_;
+    QTimer timer_;
+};
+
+QRect twips(int l, int t, int w, int h)
+{
+    return QRect(px(l), px(t), px(w), px(h));
+}
+
+}  // namespace
 
 class TestStartup : public QObject {
     Q_OBJECT
+private slots:
+    void startup_data();
+    void startup();
+    void chooserLayout();
 };
+
+void TestStartup::startup_data()
+{
+    QTest::addColumn<bool>("hasFile");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<int>("answer");    // chooser button, -1 to close it without one
+    QTest::addColumn<bool>("chooser");  // the chooser is expected
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<int>("scheme");    // DisplayScheme with the tester window up; -999: no window
+    QTest::addColumn<QString>("rate");  // poll-rate box
+    QTest::addColumn<QString>("firstLine");  // of the file written at close
+
+    const QByteArray lower = file({{1, "sys.color   = 2"}});
+    QTest::newRow("no file") << false << QByteArray() << 1 << true << 0 << false << 1 << "100" << "Sys.Color   = 1";
+    QTest::newRow("scheme 1") << true << file({}) << 0 << false << 0 << false << 1 << "100" << "Sys.Color   = 1";
+    QTest::newRow("scheme 2") << true << file({{1, "Sys.Color   = 2"}}) << 0 << false << 0 << false << 2 << "100"
+                              << "Sys.Color   = 2";
+    QTest::newRow("scheme -1") << true << file({{1, "Sys.Color   = -1"}}) << 0 << false << 0 << false << -1 << "100"
+                               << "Sys.Color   = -1";
+    QTest::newRow("scheme 0, first button") << true << file({{1, "Sys.Color   = 0"}}) << 0 << true << 0 << false << 1
+                                            << "100" << "Sys.Color   = 1";
+    QTest::newRow("scheme 0, second button") << true << file({{1, "Sys.Color   = 0"}}) << 1 << true << 0 << false
+                                             << 2 << "100" << "Sys.Color   = 2";
+    QTest::newRow("no Sys.Color: lower-case key") << true << lower << 1 << true << 0 << true << 1 << "100"
+                                                  << "Sys.Color   = 1";
+    QTest::newRow("empty file") << true << QByteArray() << 1 << true << 0 << true << 1 << "100" << "Sys.Color   = 1";
+    QTest::newRow("Sys.Color only on line 3")
+        << true << file({{1, "Com.Setting = 1"}, {2, "Poll.Rate   = 100"}, {3, "Sys.Color   = 2"}}) << 0 << false << 0
+        << false << 1 << "2" << "Sys.Color   = 1";
+    QTest::newRow("first value not a number") << true << file({{1, "Sys.Color   = high"}}) << 1 << true << 1 << false
+                                              << 2 << "" << "Sys.Color   = 2";
+    QTest::newRow("LF-only file") << true << file({}, "\n") << 0 << true << 1 << false << 1 << "" << "Sys.Color   = 1";
+    QTest::newRow("chooser closed without an answer") << false << QByteArray() << -1 << true << 0 << false << -999
+                                                      << "" << "";
+}
+
+void TestStartup::startup()
+{
+    QFETCH(bool, hasFile);
+    QFETCH(QByteArray, contents);
+    QFETCH(int, answer);
+    QFETCH(bool, chooser);
+    QFETCH(int, boxes);
+    QFETCH(bool, deleted);
+    QFETCH(int, scheme);
+    QFETCH(QString, rate);
+    QFETCH(QString, firstLine);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("SETUP.INI");
+    if (hasFile) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(contents);
+    }
+    ModalCloser closer;
+    ChooserDriver driver(answer);
+    DisplayScheme = 0;
+    auto w = MAIN_Form_Load(dir.path());
+
+    QCOMPARE(driver.facts.shown, chooser);
+    QCOMPARE(closer.count(), boxes);
+    QCOMPARE(QFileInfo::exists(path), hasFile && !deleted);
+    if (scheme == -999) {
+        QVERIFY(!w);
+        QCOMPARE(DisplayScheme, 0);
+        QVERIFY(!QFileInfo::exists(path));
+        return;
+    }
+    QVERIFY(w);
+    QVERIFY(w->isVisible());
+    QCOMPARE(DisplayScheme, scheme);
+    QCOMPARE(w->Text2->text(), rate);
+    QVERIFY(w->close());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(f.readLine()), firstLine + "\r\n");
+}
+
+void TestStartup::chooserLayout()
+{
+    QTemporaryDir dir;
+    ChooserDriver driver(0);
+    DisplayScheme = 0;
+    auto w = MAIN_Form_Load(dir.path());
+    QVERIFY(w);
+    const ChooserFacts& f = driver.facts;
+    QVERIFY(f.shown);
+    QVERIFY(f.frameless);
+    QCOMPARE(f.size, QSize(412, 179));
+    QVERIFY2(qAbs(f.centreOffset.x()) <= 1 && qAbs(f.centreOffset.y()) <= 1,
+             qPrintable(QStringLiteral("%1,%2").arg(f.centreOffset.x()).arg(f.centreOffset.y())));
+    QCOMPARE(f.title, QStringLiteral("SYSTEM SETUP"));
+    QCOMPARE(f.captions, (QStringList{
+                             "Select the Color depth setting of your computer.",
+                             "HI Color 800 X 600",
+                             "Choose this for system that can support 16 bit color or higher (recommended).",
+                             "256 Color 640 X 480",
+                             "Choose this for system that can only support up to 256 color.",
+                         }));
+    QCOMPARE(f.places, (QList<QRect>{twips(135, 60, 5865, 2415), twips(315, 360, 5325, 435),
+                                     twips(315, 960, 1095, 495), twips(1710, 960, 3570, 555),
+                                     twips(315, 1620, 1095, 495), twips(1710, 1620, 3570, 495)}));
+    QVERIFY(f.firstHasFocus);
+    QVERIFY(!f.anyDefault);
+    QCOMPARE(f.family, QStringLiteral("Times New Roman"));
+    w->close();
+}
 
 QTEST_MAIN(TestStartup)
 #include "test_startup.moc"
