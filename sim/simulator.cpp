@@ -1,0 +1,261 @@
+#include "sim/simulator.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+
+#include <ctime>
+#include <unistd.h>
+
+namespace sim {
+
+qint64 monotonicMicros()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+const QStringList& randomFaultKinds()
+{
+    static const QStringList kinds{QStringLiteral("badsum"), QStringLiteral("garbage"), QStringLiteral("silence"),
+                                   QStringLiteral("split"),  QStringLiteral("double"),  QStringLiteral("cheat"),
+                                   QStringLiteral("failure"), QStringLiteral("invalid")};
+    return kinds;
+}
+
+Simulator::Simulator(std::unique_ptr<Line> line, SimOptions options, QObject* parent)
+    : QObject(parent), line_(std::move(line)), options_(std::move(options)), device_(options_.device)
+{
+    rng_.seed(options_.seed != 0 ? options_.seed : std::uint32_t(monotonicMicros()));
+    device_.onNotice = [this](const QString& text) { say(text); };
+
+    autoTimer_.setInterval(std::max(1, options_.autoIntervalMs));
+    connect(&autoTimer_, &QTimer::timeout, this, &Simulator::autoTick);
+    scriptTimer_.setSingleShot(true);
+    connect(&scriptTimer_, &QTimer::timeout, this, &Simulator::scriptTick);
+    sendTimer_.setSingleShot(true);
+    sendTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&sendTimer_, &QTimer::timeout, this, &Simulator::flushOutgoing);
+}
+
+Simulator::~Simulator()
+{
+    if (log_)
+        std::fclose(log_);
+}
+
+bool Simulator::start(QString* error)
+{
+    if (!options_.logPath.isEmpty()) {
+        log_ = std::fopen(QFile::encodeName(options_.logPath).constData(), "w");
+        if (!log_) {
+            *error = QStringLiteral("cannot write the log %1").arg(options_.logPath);
+            return false;
+        }
+    }
+    clock_.start();
+    lineNotifier_ = new QSocketNotifier(line_->fd(), QSocketNotifier::Read, this);
+    connect(lineNotifier_, &QSocketNotifier::activated, this, &Simulator::lineReadable);
+    if (options_.readStdin) {
+        stdinNotifier_ = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(stdinNotifier_, &QSocketNotifier::activated, this, &Simulator::stdinReadable);
+    }
+    if (options_.autoNotes)
+        autoTimer_.start();
+    if (!options_.script.empty())
+        scriptTimer_.start(int(std::max<qint64>(0, options_.script.front().atMs)));
+    return true;
+}
+
+void Simulator::say(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void Simulator::logFrame(char direction, const QByteArray& bytes, const QString& note)
+{
+    if (!log_ || bytes.isEmpty())
+        return;
+    const qint64 us = monotonicMicros();
+    std::fprintf(log_, "%lld.%06lld %c", static_cast<long long>(us / 1000000), static_cast<long long>(us % 1000000),
+                 direction);
+    for (char c : bytes)
+        std::fprintf(log_, " %02X", unsigned(std::uint8_t(c)));
+    if (!note.isEmpty())
+        std::fprintf(log_, " ; %s", note.toLocal8Bit().constData());
+    std::fputc('\n', log_);
+    std::fflush(log_);
+}
+
+void Simulator::lineReadable()
+{
+    bool closed = false;
+    const QByteArray bytes = line_->readAvailable(&closed);
+    if (!bytes.isEmpty()) {
+        const auto frames = splitter_.feed(bytes);
+        logFrame('X', splitter_.droppedLast(), QStringLiteral("not a host frame"));
+        for (const auto& m : frames) {
+            logFrame('H', QByteArray(reinterpret_cast<const char*>(m.bytes.data()), frames::HostMessage::Size));
+            maybeInjectFault();
+            send(device_.hear(m));
+        }
+    }
+    if (closed) {
+        say(QStringLiteral("line closed"));
+        stop();
+    }
+}
+
+void Simulator::maybeInjectFault()
+{
+    if (!options_.faults || options_.faultKinds.isEmpty())
+        return;
+    if (int(rng_() % 100) >= options_.faultRatePercent)
+        return;
+    const QString kind = options_.faultKinds[int(rng_() % std::uint32_t(options_.faultKinds.size()))];
+    QString line = kind;
+    if (kind == QLatin1StringView("silence"))
+        line += QStringLiteral(" %1").arg(1 + int(rng_() % 3));
+    else if (kind == QLatin1StringView("split"))
+        line += QStringLiteral(" %1").arg(int(rng_() % 25));
+    say(QStringLiteral("fault ") + line);
+    command(line);
+}
+
+void Simulator::send(const std::vector<Chunk>& chunks)
+{
+    // Writes keep their order: a reply split with a pause delays those behind it.
+    qint64 due = clock_.nsecsElapsed();
+    if (!outgoing_.empty())
+        due = std::max(due, outgoing_.back().dueNs);
+    for (const Chunk& c : chunks) {
+        due += qint64(c.delayMs) * 1000000;
+        outgoing_.push_back({due, c.bytes, c.note});
+    }
+    flushOutgoing();
+}
+
+void Simulator::flushOutgoing()
+{
+    while (!outgoing_.empty()) {
+        const qint64 wait = outgoing_.front().dueNs - clock_.nsecsElapsed();
+        if (wait > 0) {
+            sendTimer_.start(int((wait + 999999) / 1000000));
+            return;
+        }
+        const Outgoing o = outgoing_.front();
+        outgoing_.pop_front();
+        QString why;
+        if (line_->write(o.bytes, &why))
+            logFrame('V', o.bytes, o.note);
+        else
+            logFrame('V', o.bytes, QStringLiteral("not written: ") + why);
+    }
+}
+
+void Simulator::autoTick()
+{
+    if (device_.stage() != Stage::Idle || device_.jammed() || !device_.heardAny())
+        return;
+    std::vector<int> enabled;
+    for (int channel = 1; channel <= frames::ChannelCount; ++channel)
+        if (device_.channelEnabled(channel))
+            enabled.push_back(channel);
+    if (enabled.empty())
+        return;
+    device_.insert(enabled[rng_() % enabled.size()]);
+}
+
+void Simulator::scriptTick()
+{
+    while (scriptNext_ < options_.script.size()) {
+        const ScriptStep& step = options_.script[scriptNext_];
+        const qint64 wait = step.atMs - clock_.elapsed();
+        if (wait > 0) {
+            scriptTimer_.start(int(wait));
+            return;
+        }
+        ++scriptNext_;
+        QString line = step.command.name;
+        if (step.command.arg >= 0)
+            line += QStringLiteral(" %1").arg(step.command.arg);
+        if (!command(line))
+            return;
+    }
+}
+
+void Simulator::stdinReadable()
+{
+    char buf[1024];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n < 0 && errno == EINTR)
+        return;
+    if (n <= 0) {
+        stdinNotifier_->setEnabled(false);
+        stop();
+        return;
+    }
+    stdinBuffer_.append(buf, n);
+    qsizetype eol;
+    while ((eol = stdinBuffer_.indexOf('\n')) >= 0) {
+        const QString line = QString::fromLocal8Bit(stdinBuffer_.left(eol));
+        stdinBuffer_.remove(0, eol + 1);
+        if (!command(line))
+            return;
+    }
+}
+
+bool Simulator::command(const QString& text)
+{
+    if (quitting_)
+        return false;
+    QString error;
+    const auto c = parseCommand(text, &error);
+    if (!c) {
+        say(QStringLiteral("error: ") + error);
+        return true;
+    }
+    if (c->name.isEmpty())
+        return true;
+    if (c->name == QLatin1StringView("quit")) {
+        stop();
+        return false;
+    }
+    if (c->name == QLatin1StringView("help")) {
+        say(commandHelp().trimmed());
+    } else if (c->name == QLatin1StringView("stats")) {
+        say(QStringLiteral("stats ") + countsLine(device_.counts()));
+    } else if (c->name == QLatin1StringView("auto")) {
+        if (autoTimer_.isActive())
+            autoTimer_.stop();
+        else
+            autoTimer_.start();
+        say(autoTimer_.isActive() ? QStringLiteral("auto on") : QStringLiteral("auto off"));
+    } else if (const auto answer = applyCommand(device_, *c); answer && !answer->isEmpty()) {
+        say(*answer);
+    }
+    return true;
+}
+
+void Simulator::stop()
+{
+    if (quitting_)
+        return;
+    quitting_ = true;
+    autoTimer_.stop();
+    scriptTimer_.stop();
+    sendTimer_.stop();
+    if (lineNotifier_)
+        lineNotifier_->setEnabled(false);
+    if (stdinNotifier_)
+        stdinNotifier_->setEnabled(false);
+    say(QStringLiteral("stats ") + countsLine(device_.counts()));
+    line_.reset();
+    emit finished();
+}
+
+}  // namespace sim
