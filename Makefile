@@ -1,3 +1,4 @@
+SHELL := /bin/bash
 # Thin wrapper around CMake. `make check` and `make demo` work on a fresh
 # Debian machine: they install what is missing first.
 BUILD ?= build
@@ -5,9 +6,20 @@ JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the demo need.
-DEPS := cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation2 xvfb xauth
+DEPS := cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation2 xvfb xauth \
+	clang libclang-rt-14-dev
 
-.PHONY: all deps build check demo clean
+.PHONY: all deps build check check-unit check-asan fuzz-smoke fuzz demo clean
+
+SAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 30
+FUZZ_LONG_SECONDS ?= 600
+FUZZERS := reply settings decimal
+# Sanitizer reports fail the run; fontconfig's lifetime cache is no leak of ours.
+SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
 all: build
 
@@ -24,8 +36,41 @@ $(BUILD)/CMakeCache.txt:
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-check: build
+# Sanitizers and fuzzers first, so the plain suite's summary closes the run.
+check: fuzz-smoke check-asan check-unit
+
+check-unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
+check-asan: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPOLLBENCH_SANITIZE=ON
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
+
+$(FUZZ_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DPOLLBENCH_FUZZ=ON -DBUILD_TESTING=OFF \
+	  "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" \
+	  "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
+
+fuzz-build: deps $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZERS))
+
+# Each fuzzer for a bounded time from the seed corpus; new finds stay in
+# $(FUZZ_BUILD)/corpus, the committed seeds are left alone.
+fuzz-smoke: fuzz-build
+	@for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$f; \
+	  echo "== fuzz_$$f for $(FUZZ_SECONDS) s"; \
+	  QT_QPA_PLATFORM=offscreen $(SAN_ENV) $(FUZZ_BUILD)/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) \
+	    -print_final_stats=1 $(FUZZ_BUILD)/corpus/$$f fuzz/corpus/$$f 2>&1 \
+	    | grep -E '^(stat::number_of_executed_units|Done|==[0-9]+==ERROR|SUMMARY)' ; \
+	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
+	done
+
+fuzz:
+	$(MAKE) fuzz-smoke FUZZ_SECONDS=$(FUZZ_LONG_SECONDS)
 
 demo: build
 	./tools/demo.sh $(BUILD)
