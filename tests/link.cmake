@@ -1,2 +1,3 @@
 pollbench_test(test_frames test_frames.cpp)
 pollbench_test(test_pollcycle test_pollcycle.cpp fakeport.h modal.h)
+pollbench_test(test_reception test_reception.cpp fakeport.h)
