@@ -4,6 +4,7 @@
 #include "tester/main64k.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFont>
 #include <QGroupBox>
 #include <QIcon>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 
 namespace {
 
@@ -78,9 +80,37 @@ void setBackground(QWidget* w, const QColor& back)
 {
     QPalette p = w->palette();
     p.setColor(QPalette::Window, back);
+    // Check boxes paint their background in the Button role.
+    if (qobject_cast<QCheckBox*>(w))
+        p.setColor(QPalette::Button, back);
     w->setPalette(p);
     w->setAutoFillBackground(true);
 }
+
+// Puts the window in the middle of its screen when it is first shown, before
+// it appears; a maximised window is left alone.
+class CentreOnFirstShow : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Show)
+            return false;
+        auto* window = static_cast<QWidget*>(watched);
+        window->removeEventFilter(this);
+        deleteLater();
+        if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+            return false;
+        if (const QScreen* screen = window->screen()) {
+            QRect frame = window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+        return false;
+    }
+};
 
 }  // namespace
 
@@ -92,12 +122,12 @@ void MAIN64K::createControls()
     setFixedSize(ClientWidth, ClientHeight);
     setFont(windowFont());
     setBackground(this, Grey);
+    installEventFilter(new CentreOnFirstShow(this));
 
     // Settings column.
     Picture1 = new QLabel(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setGeometry(twips(240, 80, 1815, 750));
-    Picture1->setAlignment(Qt::AlignCenter);
+    Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Picture1->setPixmap(QPixmap(QStringLiteral(":/logo.png")));
 
     Label2 = makeLabel(this, twips(600, 840, 1125, 315), QStringLiteral("Set COM Port"), Black, Grey);
@@ -107,19 +137,26 @@ void MAIN64K::createControls()
     Label3 = makeLabel(this, twips(600, 1440, 1575, 480), QStringLiteral("Set Poll Rate (msec) 100mS default"), Black,
                        Grey);
     Label3->setWordWrap(true);
+    {
+        // Liberation Serif sets "Set Poll Rate (msec)" a few pixels wider
+        // than the box; close the letters up a little so the caption breaks
+        // after "(msec)" and keeps its second line.
+        QFont closer = windowFont();
+        closer.setLetterSpacing(QFont::AbsoluteSpacing, -0.25);
+        Label3->setFont(closer);
+    }
     Text2 = new QLineEdit(this);
     Text2->setGeometry(twips(600, 1920, 690, 285));
     Text2->setFont(makeFont("MS Sans Serif", 11));
 
-    Command1 = new QPushButton(QStringLiteral("Normal Poll"), this);
+    Command1 = new FaceButton(QStringLiteral("Normal Poll"), this);
     Command1->setGeometry(twips(600, 2280, 1290, 480));
-    Command1->setAutoFillBackground(true);
 
-    Check6 = new QPushButton(QStringLiteral("Escrow Enable"), this);
+    Check6 = new FaceButton(QStringLiteral("Escrow Enable"), this);
     Check6->setCheckable(true);
     Check6->setGeometry(twips(600, 2880, 1290, 480));
 
-    Frame1 = new QGroupBox(QStringLiteral("CHECK BOX TO ENABLE"), this);
+    Frame1 = new Frame(QStringLiteral("CHECK BOX TO ENABLE"), this);
     Frame1->setGeometry(twips(0, 3480, 2640, 3120));
     setBackground(Frame1, Grey);
     Label24 = makeLabel(Frame1, twips(240, 240, 2535, 255), QStringLiteral("    Channel      Denomination"), Black, Grey);
@@ -130,18 +167,23 @@ void MAIN64K::createControls()
         else
             c->setGeometry(twips(1560, 600 + 360 * (i - 7), 1035, 240));
         setBackground(c, Grey);
+        // A box made grey by code turns two-state again once the operator clicks it.
+        QObject::connect(c, &QCheckBox::clicked, c, [c] {
+            if (c->checkState() != Qt::PartiallyChecked)
+                c->setTristate(false);
+        });
         Check1[i] = c;
     }
     Line1 = new Line(this, px(0), px(3480), px(2640), px(3480));
     Line3 = new Line(this, px(2640), px(0), px(2640), px(7200));
 
     // Tally.
-    Frame2 = new QGroupBox(QStringLiteral("   Channel             Stacked                    Channel              Stacked"),
+    Frame2 = new Frame(QStringLiteral("   Channel             Stacked                    Channel              Stacked"),
                            this);
     Frame2->setGeometry(twips(2700, 75, 6975, 2340));
     Frame2->setFont(makeFont("Times New Roman", 13, true));
     setBackground(Frame2, Tally);
-    Command2 = new QPushButton(QStringLiteral("Reset Totals"), Frame2);
+    Command2 = new FaceButton(QStringLiteral("Reset Totals"), Frame2);
     Command2->setGeometry(twips(5640, 0, 1320, 255));
     Command2->setFont(windowFont());
     Line2 = new Line(Frame2, px(120), px(225), px(6120), px(225));
@@ -156,7 +198,7 @@ void MAIN64K::createControls()
     }
 
     // START POLL.
-    Check4 = new QPushButton(this);
+    Check4 = new FaceButton(QString(), this);
     Check4->setCheckable(true);
     Check4->setGeometry(twips(9960, 240, 780, 660));
     Check4->setIcon(QIcon(QStringLiteral(":/startpoll.png")));
@@ -206,7 +248,7 @@ void MAIN64K::createControls()
 
     // Names for tests and accessibility: each control as the window calls it.
     auto name = [](QObject* o, const QString& n) { o->setObjectName(n); };
-    name(Label2, "Label2"); name(Text1, "Text1"); name(Label3, "Label3"); name(Text2, "Text2");
+    name(Picture1, "Picture1"); name(Label2, "Label2"); name(Text1, "Text1"); name(Label3, "Label3"); name(Text2, "Text2");
     name(Command1, "Command1"); name(Check6, "Check6"); name(Frame1, "Frame1"); name(Label24, "Label24");
     name(Line1, "Line1"); name(Line3, "Line3"); name(Check4, "Check4"); name(Label1, "Label1");
     name(Label17, "Label17"); name(Line4, "Line4"); name(Label14, "Label14"); name(Label15, "Label15");

@@ -5,7 +5,9 @@
 
 #include <QColor>
 #include <QFrame>
+#include <QGroupBox>
 #include <QObject>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
@@ -84,6 +86,32 @@ class Line : public QWidget {
     Q_OBJECT
 public:
     Line(QWidget* parent, int x1, int y1, int x2, int y2);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A push button whose face is exactly the palette's Button colour (a
+// styled button would shade and fade it), with a raised bevel. A checkable
+// one is a toggle button: it stays sunk while checked.
+class FaceButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit FaceButton(const QString& text = QString(), QWidget* parent = nullptr);
+    void setFaceColor(const QColor& face);
+    QColor faceColor() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A frame: an etched border with its caption set into the top edge, on the
+// frame's own background. Children are placed by hand, so the frame has no
+// margins of its own to honour.
+class Frame : public QGroupBox {
+    Q_OBJECT
+public:
+    Frame(const QString& caption, QWidget* parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
