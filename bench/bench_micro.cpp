@@ -1,0 +1,96 @@
+// The hot paths of one poll and one reply, on their own.
+#include "fakeport.h"
+#include "link/frames.h"
+#include "tester/main64k.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+const frames::ValidatorReply Escrowed = frames::makeReply(0x10, {0x04, 0x00, 0x18, 0x00, 0x00, 0x00});
+
+void BuildHostMessage(benchmark::State& state)
+{
+    frames::HostRequest r;
+    r.channels.fill(true);
+    r.escrow = true;
+    for (auto _ : state) {
+        r.ack = !r.ack;
+        r.stack = r.ack;
+        benchmark::DoNotOptimize(frames::buildHostMessage(r));
+    }
+}
+BENCHMARK(BuildHostMessage);
+
+void CheckAndDecodeReply(benchmark::State& state)
+{
+    const QString stateText = QStringLiteral("IDLING");
+    const QString eventText;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Escrowed.startsWithStx() && Escrowed.checksumOk());
+        benchmark::DoNotOptimize(frames::decodeStatus(Escrowed, stateText, eventText));
+    }
+}
+BENCHMARK(CheckAndDecodeReply);
+
+void HostTraceLine(benchmark::State& state)
+{
+    const QString code = QStringLiteral("STK");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(frames::hostTraceLine(0x11, 0x7F, 0x30, 0x7E, 0x28, code));
+}
+BENCHMARK(HostTraceLine);
+
+void ReplyTraceLine(benchmark::State& state)
+{
+    std::array<int, 10> bytes{};
+    for (int i = 0; i < 10; ++i)
+        bytes[i] = Escrowed.bytes[i + 1];
+    const QString code = QStringLiteral("ESC"), channel = QStringLiteral("3"), none = QStringLiteral("   ");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(frames::replyTraceLine(std::span<const int, 10>(bytes), code, channel, none));
+}
+BENCHMARK(ReplyTraceLine);
+
+// One poll and its reply through the window on an in-memory port, with the
+// trace panes full so every line scrolls a pane.
+void PollAndReception(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    auto port = std::make_unique<FakePort>();
+    FakePort* fake = port.get();
+    MAIN64K w(dir.path(), std::move(port));
+    w.Form_Load();
+    w.show();
+    w.Text2->setText(QStringLiteral("65535"));
+    setCheckValue(w.Check4, 1);
+    const QByteArray reply(reinterpret_cast<const char*>(Escrowed.bytes.data()), frames::ValidatorReply::Size);
+    for (int i = 0; i < 20; ++i) {
+        fake->arrive(reply);
+        w.PollValidator();
+    }
+    for (auto _ : state) {
+        fake->arrive(reply);
+        w.PollValidator();
+        fake->frames.clear();
+    }
+    QCoreApplication::processEvents();
+}
+BENCHMARK(PollAndReception);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
