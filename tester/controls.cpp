@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <cmath>
+
 namespace {
 
 struct Mode {
@@ -30,6 +32,8 @@ void MAIN64K::Command1_Click()
     PollMode = std::int16_t(PollMode + 1);
     if (PollMode == 5)
         PollMode = 1;
+    if (PollMode < 1 || PollMode > 4)
+        return;  // no mode of the button's; it keeps its face
     const Mode& m = Modes[PollMode - 1];
     Command1->setText(QString::fromLatin1(m.caption));
     QPalette p = Command1->palette();
@@ -57,8 +61,10 @@ void MAIN64K::Check4_Click()
         refuse(Text1);
         return;
     }
+    // Too short a period is corrected below, however short; only one the
+    // timer cannot take is refused.
     const auto period = parseDecimal(Text2->text());
-    if (!period || !roundToInt32(*period) || *roundToInt32(*period) > MaxPollPeriod) {
+    if (!period || std::nearbyint(*period) > MaxPollPeriod) {
         refuse(Text2);
         return;
     }

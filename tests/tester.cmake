@@ -1,1 +1,4 @@
 # tester window tests
+pollbench_test(test_layout test_layout.cpp)
+pollbench_test(test_controls test_controls.cpp)
+pollbench_test(test_tally test_tally.cpp)

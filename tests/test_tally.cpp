@@ -1,0 +1,203 @@
+// The tally of stacked notes: which count a stacked note adds to, what is
+// not counted, the reset, and the channel names.
+#include "fakeport.h"
+#include "link/frames.h"
+#include "tester/main64k.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// A reply reporting a note stacked on a channel (1 to 15).
+QByteArray stackedReply(int channel)
+{
+    const frames::ValidatorReply r = frames::makeReply(0x10, {0x11, 0, std::uint8_t(channel << 3), 0, 0, 0});
+    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
+}
+
+struct Bench {
+    QTemporaryDir dir;
+    FakePort* fake = nullptr;
+    std::unique_ptr<MAIN64K> w;
+
+    Bench()
+    {
+        auto port = std::make_unique<FakePort>();
+        fake = port.get();
+        w = std::make_unique<MAIN64K>(dir.path(), std::move(port));
+        w->Form_Load();
+    }
+    QStringList counts() const
+    {
+        QStringList l;
+        for (Label* c : w->Label9)
+            l << c->caption();
+        return l;
+    }
+};
+
+QStringList zeros()
+{
+    return QStringList(13, QStringLiteral("0"));
+}
+
+QStringList with(int channel, const QString& count)
+{
+    QStringList l = zeros();
+    l[channel - 1] = count;
+    return l;
+}
+
+}  // namespace
+
+class TestTally : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void countStackedNote_data();
+    void countStackedNote();
+    void stackedReplies_data();
+    void stackedReplies();
+    void resetWhilePolling();
+    void valueChg();
+};
+
+void TestTally::initTestCase()
+{
+    QApplication::setStyle(QStringLiteral("Fusion"));
+}
+
+void TestTally::countStackedNote_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<QString>("start");  // caption of the channel's count beforehand; empty: "0"
+    QTest::addColumn<QStringList>("counts");
+
+    QTest::newRow("channel 1") << 1 << 1 << "" << with(1, "1");
+    QTest::newRow("channel 2 three times") << 2 << 3 << "" << with(2, "3");
+    QTest::newRow("channel 7") << 7 << 1 << "" << with(7, "1");
+    QTest::newRow("channel 8") << 8 << 2 << "" << with(8, "2");
+    QTest::newRow("channel 13") << 13 << 1 << "" << with(13, "1");
+    QTest::newRow("channel 14: none") << 14 << 1 << "" << zeros();
+    QTest::newRow("channel 15: none") << 15 << 1 << "" << zeros();
+    QTest::newRow("channel 0: none") << 0 << 1 << "" << zeros();
+    QTest::newRow("negative channel: none") << -1 << 1 << "" << zeros();
+    QTest::newRow("two digits") << 5 << 1 << "9" << with(5, "10");
+    QTest::newRow("large count") << 3 << 1 << "32767" << with(3, "32768");
+    QTest::newRow("caption with blanks") << 4 << 1 << " 6 " << with(4, "7");
+    QTest::newRow("caption not a number") << 6 << 2 << "lots" << with(6, "lots");
+    QTest::newRow("caption a lone sign") << 9 << 1 << "-" << with(9, "-");
+}
+
+void TestTally::countStackedNote()
+{
+    QFETCH(int, channel);
+    QFETCH(int, times);
+    QFETCH(QString, start);
+    QFETCH(QStringList, counts);
+
+    Bench b;
+    if (!start.isEmpty())
+        b.w->Label9[channel - 1]->setCaption(start);
+    b.w->ChannelNumber = std::int16_t(channel);
+    for (int i = 0; i < times; ++i)
+        b.w->CountStackedNote();
+    QCOMPARE(b.counts(), counts);
+}
+
+// Stacked notes as the validator reports them, in each poll mode.
+void TestTally::stackedReplies_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QStringList>("counts");
+
+    QTest::newRow("Normal Poll, channel 2") << 1 << 2 << with(2, "3");
+    QTest::newRow("Step Into, channel 2") << 2 << 2 << with(2, "3");
+    QTest::newRow("Interrupt Mode, channel 13") << 3 << 13 << with(13, "3");
+    QTest::newRow("Normal Poll, channel 14") << 1 << 14 << zeros();
+    QTest::newRow("Negative ACK: not counted") << 4 << 2 << zeros();
+}
+
+void TestTally::stackedReplies()
+{
+    QFETCH(int, mode);
+    QFETCH(int, channel);
+    QFETCH(QStringList, counts);
+
+    Bench b;
+    while (b.w->PollMode != mode)
+        b.w->Command1_Click();
+    setCheckValue(b.w->Check4, 1);
+    QVERIFY(b.fake->isOpen);
+    for (int i = 0; i < 3; ++i) {
+        b.fake->arrive(stackedReply(channel));
+        QCOMPARE(b.w->EventCode, QStringLiteral("STD"));
+        QCOMPARE(int(b.w->ChannelNumber), channel);
+        if (mode == 1)
+            b.w->PollTime_Timer();
+    }
+    QCOMPARE(b.counts(), counts);
+}
+
+void TestTally::resetWhilePolling()
+{
+    Bench b;
+    setCheckValue(b.w->Check4, 1);
+    b.fake->arrive(stackedReply(2));
+    b.fake->arrive(stackedReply(9));
+    b.fake->arrive(stackedReply(9));
+    QStringList before = zeros();
+    before[1] = "1";
+    before[8] = "2";
+    QCOMPARE(b.counts(), before);
+    const QString event = b.w->Label13->caption();
+    const QString hostLine = b.w->Label18[0]->caption();
+
+    QTest::mouseClick(b.w->Command2, Qt::LeftButton);
+    QCOMPARE(b.counts(), zeros());
+    // Only the counts: polling, names, status and trace go on as they were.
+    QCOMPARE(checkValue(b.w->Check4), 1);
+    QVERIFY(b.w->PollTime->isTicking());
+    QCOMPARE(b.w->Label13->caption(), event);
+    QCOMPARE(b.w->Label18[0]->caption(), hostLine);
+    for (int i = 0; i < 13; ++i)
+        QCOMPARE(b.w->Label8[i]->caption(), QStringLiteral("CH%1").arg(i + 1));
+
+    const auto sent = b.fake->frames.size();
+    QTRY_VERIFY(b.fake->frames.size() > sent);
+    b.fake->arrive(stackedReply(9));
+    QCOMPARE(b.counts(), with(9, "1"));
+}
+
+// The names of the first seven channels follow the enables' captions.
+void TestTally::valueChg()
+{
+    Bench b;
+    MAIN64K& w = *b.w;
+    w.ValueChg();
+    for (int i = 0; i < 13; ++i)
+        QCOMPARE(w.Label8[i]->caption(), QStringLiteral("CH%1").arg(i + 1));
+
+    for (int i = 0; i < 13; ++i)
+        w.Check1[i]->setText(QStringLiteral("N%1").arg(i + 1));
+    w.ValueChg();
+    for (int i = 0; i <= 6; ++i)
+        QCOMPARE(w.Label8[i]->caption(), QStringLiteral("N%1").arg(i + 1));
+    for (int i = 7; i <= 12; ++i)
+        QCOMPARE(w.Label8[i]->caption(), QStringLiteral("CH%1").arg(i + 1));
+    // Counts are not names.
+    for (Label* count : w.Label9)
+        QCOMPARE(count->caption(), QStringLiteral("0"));
+}
+
+QTEST_MAIN(TestTally)
+#include "test_tally.moc"
