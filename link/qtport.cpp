@@ -12,8 +12,11 @@ QString portDeviceName(int number, const QString& programDir)
     Q_UNUSED(programDir);
     return QStringLiteral("COM%1").arg(number);
 #else
+    // A link whose device is gone still names this port: opening some other
+    // serial port in its place would poll a line the operator did not choose.
     const QString local = QDir(programDir).filePath(QStringLiteral("COM%1").arg(number));
-    if (QFileInfo(local).exists())
+    const QFileInfo entry(local);
+    if (entry.exists() || entry.isSymLink())
         return local;
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 #endif
@@ -182,22 +185,31 @@ void QtPort::open()
     serial_.clearError();
     opening_ = false;
     event_ = 0;
+    failure_ = 0;
+}
+
+void QtPort::throwIfClosed() const
+{
+    // A port that closed itself on a failure reports that failure, also to
+    // a caller that comes before the queued report does.
+    if (!serial_.isOpen())
+        throw PortError(failure_ ? failure_ : porterr::PortNotOpen, QStringLiteral("port not open"));
 }
 
 void QtPort::output(const QByteArray& bytes)
 {
-    if (!serial_.isOpen())
-        throw PortError(porterr::PortNotOpen, QStringLiteral("port not open"));
+    throwIfClosed();
     if (bytes.isEmpty())
         return;
     if (serial_.write(bytes) != bytes.size()) {
-        serial_.close();
-        throw PortError(porterr::WriteFailed, serial_.errorString());
+        const QString why = serial_.errorString();
+        if (serial_.isOpen())
+            fail(porterr::WriteFailed);
+        throw PortError(failure_ ? failure_ : porterr::WriteFailed, why);
     }
     // Out on the line now, not at the next turn of the event loop.
     serial_.flush();
-    if (!serial_.isOpen())
-        throw PortError(porterr::WriteFailed, QStringLiteral("write failed"));
+    throwIfClosed();
 }
 
 int QtPort::commEvent() const
@@ -220,8 +232,7 @@ void QtPort::discardInput()
 
 QByteArray QtPort::input()
 {
-    if (!serial_.isOpen())
-        throw PortError(porterr::PortNotOpen, QStringLiteral("port not open"));
+    throwIfClosed();
     return serial_.readAll();
 }
 
@@ -261,10 +272,13 @@ void QtPort::fail(int number)
     // Left open, a dead device reports the same error again in a tight loop.
     serial_.close();
     event_ = 0;
+    failure_ = number;
+    // Reported from the event loop, not from inside QSerialPort's own
+    // notification; a report that finds the port set up again since is stale.
     QMetaObject::invokeMethod(
         this,
         [this, number] {
-            if (onFailure)
+            if (failure_ == number && !serial_.isOpen() && onFailure)
                 onFailure(number);
         },
         Qt::QueuedConnection);

@@ -50,6 +50,7 @@ private:
     void dataArrived();
     void serialError(QSerialPort::SerialPortError error);
     void fail(int number);
+    void throwIfClosed() const;
 
     QString programDir_;
     QSerialPort serial_;
@@ -60,4 +61,5 @@ private:
     bool rts_ = false;
     bool opening_ = false;
     int event_ = 0;
+    int failure_ = 0;  // why the port closed itself; 0 while it works
 };

@@ -1,0 +1,357 @@
+// The window on a real serial device: a pseudo-terminal linked as COM1 in
+// the program's directory, with the test playing the validator on the
+// master side.
+#include "link/frames.h"
+#include "link/qtport.h"
+#include "modal.h"
+#include "tester/main64k.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+const QString PortErrorText = QStringLiteral(
+    "Communication Port Error (#:%1).  COM port maybe in use by other application(s) or does not exist.");
+
+// The validator's end of the line.
+class Peer {
+public:
+    Peer()
+    {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+            return;
+        slave_ = QString::fromLocal8Bit(ptsname(master_));
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Peer() { hangUp(); }
+    bool isValid() const { return master_ >= 0 && !slave_.isEmpty(); }
+    const QString& slave() const { return slave_; }
+
+    void send(const QByteArray& bytes) { QVERIFY(::write(master_, bytes.constData(), size_t(bytes.size())) == bytes.size()); }
+
+    // Waits until n bytes came from the host and returns them; fewer on timeout.
+    QByteArray take(int n, int timeoutMs = 3000)
+    {
+        [[maybe_unused]] const bool whole = QTest::qWaitFor(
+            [&] {
+                drain();
+                return pending_.size() >= n;
+            },
+            timeoutMs);
+        const QByteArray out = pending_.left(n);
+        pending_.remove(0, out.size());
+        return out;
+    }
+    // Whatever came within a short while.
+    QByteArray takeAll(int waitMs = 100)
+    {
+        QTest::qWait(waitMs);
+        drain();
+        QByteArray out;
+        out.swap(pending_);
+        return out;
+    }
+    void hangUp()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    void drain()
+    {
+        char buf[256];
+        for (;;) {
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0)
+                break;  // EAGAIN, or EIO while no one has the slave open
+            pending_.append(buf, int(n));
+        }
+    }
+
+    int master_ = -1;
+    QString slave_;
+    QByteArray pending_;
+};
+
+// The far end gone reads as a failed read or as vanished hardware,
+// depending on what the read returned; never as a port that is not open.
+bool isLineGoneText(const QString& text)
+{
+    return text == PortErrorText.arg(porterr::ReadFailed) || text == PortErrorText.arg(porterr::NoHardware);
+}
+
+QByteArray reply(std::array<std::uint8_t, 6> status)
+{
+    const frames::ValidatorReply r = frames::makeReply(0x10, status);
+    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
+}
+
+bool linkCom1(const QTemporaryDir& dir, const QString& target)
+{
+    const QString link = dir.filePath(QStringLiteral("COM1"));
+    QFile::remove(link);
+    return QFile::link(target, link);
+}
+
+// Descriptors of this process open on the given device.
+int descriptorsOn(const QString& device)
+{
+    int n = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget() == device)
+            ++n;
+    return n;
+}
+
+// A loaded window on port 1, channels 1 to 7, escrow off, "Normal Poll"
+// with a poll rate so slow that the test does the polling.
+void prepare(MAIN64K& w)
+{
+    w.Form_Load();
+    setCheckValue(w.Check6, 0);
+    w.Text2->setText(QStringLiteral("60000"));
+}
+
+}  // namespace
+
+class TestPty : public QObject {
+    Q_OBJECT
+private slots:
+    void deviceNames();
+    void exchange();
+    void openErrors_data();
+    void openErrors();
+    void farEndGone();
+    void pollBeforeFailureReport();
+};
+
+void TestPty::deviceNames()
+{
+    QTemporaryDir dir;
+    QVERIFY(linkCom1(dir, QStringLiteral("/dev/null")));
+    QCOMPARE(portDeviceName(1, dir.path()), dir.filePath(QStringLiteral("COM1")));
+    QCOMPARE(portDeviceName(2, dir.path()), QStringLiteral("/dev/ttyS1"));
+    QCOMPARE(portDeviceName(0, dir.path()), QString());
+    // A link whose device is gone still names the port: the operator chose
+    // it, and another serial port must not be taken in its place.
+    QVERIFY(linkCom1(dir, dir.filePath(QStringLiteral("gone"))));
+    QCOMPARE(portDeviceName(1, dir.path()), dir.filePath(QStringLiteral("COM1")));
+}
+
+void TestPty::exchange()
+{
+    Peer peer;
+    QVERIFY(peer.isValid());
+    QTemporaryDir dir;
+    QVERIFY(linkCom1(dir, peer.slave()));
+    ModalCloser closer;
+    MAIN64K w(dir.path(), nullptr);
+    prepare(w);
+
+    setCheckValue(w.Check4, 1);
+    QVERIFY(w.PortReady);
+    QCOMPARE(w.MSComm1->portOpen(), true);
+    QCOMPARE(descriptorsOn(peer.slave()), 1);
+    QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
+
+    // A good reply: the next frame flips the acknowledge bit.
+    peer.send(reply({0x01, 0, 0, 0, 0, 0}));
+    QTRY_VERIFY(w.ReplyReceived);
+    QCOMPARE(w.Label15->caption(), QStringLiteral(" IDLING"));
+    w.PollTime_Timer();
+    QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 11 7f 00 00 03 66"));
+
+    // A reply in two pieces is read once, when whole.
+    const QByteArray stacked = reply({0x11, 0, 0x18, 0, 0, 0});
+    peer.send(stacked.left(8));
+    QTest::qWait(50);
+    QVERIFY(!w.ReplyReceived);
+    peer.send(stacked.mid(8));
+    QTRY_VERIFY(w.ReplyReceived);
+    QCOMPARE(w.ChannelText, QStringLiteral("3"));
+    w.PollTime_Timer();
+    QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
+
+    // Silence: the next frame repeats and the trace shows the miss.
+    QTest::qWait(50);
+    QVERIFY(!w.ReplyReceived);
+    w.PollTime_Timer();
+    QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
+    QCOMPARE(w.Label20[2]->caption(), QStringLiteral("       NO RESPONSE!  TIMEOUT"));
+    QCOMPARE(w.Label15->caption(), QStringLiteral(" "));
+    QCOMPARE(closer.count(), 0);
+
+    // Junk on the line is drained and the line goes on.
+    peer.send(QByteArray(11, '\x06'));
+    QTest::qWait(100);
+    QVERIFY(w.PollTime->isEnabled());
+    QCOMPARE(w.MSComm1->inBufferCount(), 0);
+    QVERIFY(!w.ReplyReceived);
+    peer.send(reply({0x01, 0, 0, 0, 0, 0}));
+    QTRY_VERIFY(w.ReplyReceived);
+    QCOMPARE(closer.count(), 0);
+
+    w.Form_Unload();
+    QVERIFY(!w.MSComm1->portOpen());
+    QCOMPARE(descriptorsOn(peer.slave()), 0);
+}
+
+void TestPty::openErrors_data()
+{
+    QTest::addColumn<QString>("setUp");
+    QTest::addColumn<int>("number");
+    QTest::newRow("no such device") << "none" << 8002;
+    QTest::newRow("link to a device that is gone") << "dangling" << 8002;
+    QTest::newRow("held by another program") << "held" << 8005;
+}
+
+void TestPty::openErrors()
+{
+    QFETCH(QString, setUp);
+    QFETCH(int, number);
+    Peer peer;
+    QVERIFY(peer.isValid());
+    QTemporaryDir dir;
+    QSerialPort other;
+    if (setUp == QLatin1String("dangling")) {
+        QVERIFY(linkCom1(dir, dir.filePath(QStringLiteral("unplugged"))));
+    } else if (setUp == QLatin1String("held")) {
+        QVERIFY(linkCom1(dir, peer.slave()));
+        other.setPortName(dir.filePath(QStringLiteral("COM1")));
+        QVERIFY(other.open(QIODevice::ReadWrite));
+    }
+
+    ModalCloser closer;
+    MAIN64K w(dir.path(), nullptr);
+    prepare(w);
+    if (setUp == QLatin1String("none"))
+        w.Text1->setText(QStringLiteral("200"));  // no COM200 here, no /dev/ttyS199 anywhere
+
+    setCheckValue(w.Check4, 1);
+    QCOMPARE(closer.count(), 1);
+    QCOMPARE(closer.titles.last(), QStringLiteral("System Error"));
+    QCOMPARE(closer.texts.last(), PortErrorText.arg(number));
+    QVERIFY(!w.PortReady);
+    QVERIFY(w.ReopenPort);
+    QCOMPARE(checkValue(w.Check4), 0);
+    QVERIFY(!w.MSComm1->portOpen());
+    if (setUp == QLatin1String("held"))
+        QCOMPARE(descriptorsOn(peer.slave()), 1);  // the other program's
+    QCOMPARE(peer.takeAll(50), QByteArray());
+
+    // Each attempt tries again and tells again.
+    setCheckValue(w.Check4, 1);
+    QCOMPARE(closer.count(), 2);
+    QCOMPARE(closer.texts.last(), PortErrorText.arg(number));
+
+    if (setUp == QLatin1String("held")) {
+        other.close();
+        setCheckValue(w.Check4, 1);
+        QCOMPARE(closer.count(), 2);
+        QVERIFY(w.PortReady);
+        QCOMPARE(peer.take(8), QByteArray::fromHex("0208107f00000367"));
+    }
+}
+
+void TestPty::farEndGone()
+{
+    auto peer = std::make_unique<Peer>();
+    QVERIFY(peer->isValid());
+    const QString firstSlave = peer->slave();
+    QTemporaryDir dir;
+    QVERIFY(linkCom1(dir, firstSlave));
+    ModalCloser closer;
+    MAIN64K w(dir.path(), nullptr);
+    prepare(w);
+
+    setCheckValue(w.Check4, 1);
+    QCOMPARE(peer->take(8).size(), 8);
+    peer->send(reply({0x01, 0, 0, 0, 0, 0}));
+    QTRY_VERIFY(w.ReplyReceived);
+
+    // The validator's end goes away while polls run.
+    peer->hangUp();
+    QTRY_COMPARE(closer.count(), 1);
+    QCOMPARE(closer.titles.last(), QStringLiteral("System Error"));
+    QVERIFY(isLineGoneText(closer.texts.last()));
+    QVERIFY(!w.MSComm1->portOpen());
+    QCOMPARE(descriptorsOn(firstSlave), 0);
+    QVERIFY(!w.PortReady);
+    QVERIFY(w.ReopenPort);
+    QCOMPARE(checkValue(w.Check4), 0);
+    QVERIFY(!w.PollTime->isEnabled());
+    // One box, not one per error report; no poll meanwhile; and a dead
+    // line left alone costs no processor time.
+    const std::clock_t before = std::clock();
+    QTest::qWait(300);
+    QVERIFY2(std::clock() - before < CLOCKS_PER_SEC / 10, "the dead port is still being serviced");
+    w.PollTime_Timer();
+    QCOMPARE(closer.count(), 1);
+
+    // A new line linked as COM1: the next start sets the port up again.
+    peer = std::make_unique<Peer>();
+    QVERIFY(peer->isValid());
+    QVERIFY(linkCom1(dir, peer->slave()));
+    setCheckValue(w.Check4, 1);
+    QVERIFY(w.PortReady);
+    QCOMPARE(peer->take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
+    peer->send(reply({0x01, 0, 0, 0, 0, 0}));
+    QTRY_VERIFY(w.ReplyReceived);
+    w.PollTime_Timer();
+    QCOMPARE(peer->take(8).toHex(' '), QByteArray("02 08 11 7f 00 00 03 66"));
+    QCOMPARE(closer.count(), 1);
+}
+
+void TestPty::pollBeforeFailureReport()
+{
+    // A poll that comes after the port closed itself but before the failure
+    // was reported: one box, naming the failure, not the closed port.
+    Peer peer;
+    QVERIFY(peer.isValid());
+    QTemporaryDir dir;
+    QVERIFY(linkCom1(dir, peer.slave()));
+    ModalCloser closer;
+    MAIN64K w(dir.path(), nullptr);
+    prepare(w);
+    setCheckValue(w.Check4, 1);
+    QCOMPARE(peer.take(8).size(), 8);
+
+    peer.hangUp();
+    QElapsedTimer clock;
+    clock.start();
+    // One pass of the event loop at a time: the report queued by the pass
+    // that closes the port waits for the next one.
+    while (w.MSComm1->portOpen() && clock.elapsed() < 3000)
+        QCoreApplication::processEvents();
+    QVERIFY(!w.MSComm1->portOpen());
+    QCOMPARE(closer.count(), 0);  // the report is still on its way
+    w.PollTime_Timer();
+    QCOMPARE(closer.count(), 1);
+    QVERIFY(isLineGoneText(closer.texts.last()));
+    QTest::qWait(100);
+    QCOMPARE(closer.count(), 1);
+    QVERIFY(w.ReopenPort);
+    QCOMPARE(descriptorsOn(peer.slave()), 0);
+}
+
+QTEST_MAIN(TestPty)
+#include "test_pty.moc"
