@@ -123,7 +123,8 @@ void Simulator::maybeInjectFault()
     else if (kind == QLatin1StringView("split"))
         line += QStringLiteral(" %1").arg(int(rng_() % 25));
     say(QStringLiteral("fault ") + line);
-    command(line);
+    if (const auto c = parseCommand(line))
+        applyCommand(device_, *c);
 }
 
 void Simulator::send(const std::vector<Chunk>& chunks)
