@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -132,6 +133,12 @@ QByteArray Line::readAvailable(bool* closed)
         break;
     }
     return out;
+}
+
+void Line::releaseExclusive()
+{
+    if (slaveFd_ >= 0)
+        ::ioctl(slaveFd_, TIOCNXCL);
 }
 
 bool Line::write(const QByteArray& bytes, QString* error)

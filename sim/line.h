@@ -30,6 +30,10 @@ public:
     // All of bytes, waiting a little for room; false with the reason when the
     // line would not take them.
     bool write(const QByteArray& bytes, QString* error);
+    // Lets the pseudo-terminal be opened again after a tester that took it
+    // for itself died without giving it back: we hold the line open, so its
+    // exclusive mode would outlive that tester.
+    void releaseExclusive();
 
 private:
     Line() = default;

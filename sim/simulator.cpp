@@ -38,6 +38,13 @@ Simulator::Simulator(std::unique_ptr<Line> line, SimOptions options, QObject* pa
     sendTimer_.setSingleShot(true);
     sendTimer_.setTimerType(Qt::PreciseTimer);
     connect(&sendTimer_, &QTimer::timeout, this, &Simulator::flushOutgoing);
+    // A tester that polls is alive; after two quiet seconds the one that had
+    // the line may be gone, so the next may open it.
+    quietTimer_.setInterval(1000);
+    connect(&quietTimer_, &QTimer::timeout, this, [this] {
+        if (clock_.nsecsElapsed() - lastHeardNs_ > 2000000000LL)
+            line_->releaseExclusive();
+    });
 }
 
 Simulator::~Simulator()
@@ -62,6 +69,7 @@ bool Simulator::start(QString* error)
         stdinNotifier_ = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(stdinNotifier_, &QSocketNotifier::activated, this, &Simulator::stdinReadable);
     }
+    quietTimer_.start();
     if (options_.autoNotes)
         autoTimer_.start();
     if (!options_.script.empty())
@@ -96,6 +104,7 @@ void Simulator::lineReadable()
     bool closed = false;
     const QByteArray bytes = line_->readAvailable(&closed);
     if (!bytes.isEmpty()) {
+        lastHeardNs_ = clock_.nsecsElapsed();
         const auto frames = splitter_.feed(bytes);
         logFrame('X', splitter_.droppedLast(), QStringLiteral("not a host frame"));
         for (const auto& m : frames) {
@@ -250,6 +259,7 @@ void Simulator::stop()
     autoTimer_.stop();
     scriptTimer_.stop();
     sendTimer_.stop();
+    quietTimer_.stop();
     if (lineNotifier_)
         lineNotifier_->setEnabled(false);
     if (stdinNotifier_)

@@ -83,6 +83,8 @@ private:
     QTimer autoTimer_;
     QTimer scriptTimer_;
     QTimer sendTimer_;
+    QTimer quietTimer_;
+    qint64 lastHeardNs_ = 0;
     QElapsedTimer clock_;
     std::deque<Outgoing> outgoing_;
     std::size_t scriptNext_ = 0;

@@ -15,7 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #ifndef SIM_PATH
 #error "SIM_PATH names the simulator program"
@@ -123,6 +126,7 @@ private slots:
     void lineFaults_data();
     void lineFaults();
     void signalEndsTheRun();
+    void lineFreedAfterATesterDied();
 
 private:
     bool startPolling();
@@ -319,6 +323,27 @@ void TestE2e::signalEndsTheRun()
     QCOMPARE(sim_->process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim_->process.exitCode(), 0);
     QVERIFY(sim_->said.contains(QStringLiteral("stats stacked 0")));
+}
+
+// A port that was taken for exclusive use and never given back, as by a
+// tester that was killed, opens again once the line has been quiet.
+void TestE2e::lineFreedAfterATesterDied()
+{
+    const QByteArray path = QFile::encodeName(link_);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::ioctl(fd, TIOCEXCL), 0);
+    ::close(fd);
+    const auto freed = [&path] {
+        const int again = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (again < 0)
+            return false;  // EBUSY unless we are root
+        int exclusive = 1;
+        const bool ok = ::ioctl(again, TIOCGEXCL, &exclusive) == 0 && exclusive == 0;
+        ::close(again);
+        return ok;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(freed(), Long);
 }
 
 QTEST_MAIN(TestE2e)
