@@ -86,7 +86,6 @@ private slots:
     void colours();
     void bordersAndAlignment();
     void switches();
-    void asCreated();
     void keyboardOrder();
     void centredOnFirstShow();
     void rendering_data();
@@ -274,26 +273,18 @@ void TestLayout::fonts_data()
                   mono = QStringLiteral("Liberation Mono");
     QTest::newRow("window") << "MAIN64K" << tnr << 13 << false << false << serif;
     QTest::newRow("Label2") << "Label2" << tnr << 13 << false << false << serif;
-    QTest::newRow("Label1") << "Label1" << tnr << 13 << false << false << serif;
     QTest::newRow("Text1") << "Text1" << ms << 11 << false << false << sans;
-    QTest::newRow("Text2") << "Text2" << ms << 11 << false << false << sans;
     QTest::newRow("Command1") << "Command1" << tnr << 13 << false << false << serif;
-    QTest::newRow("Check6") << "Check6" << tnr << 13 << false << false << serif;
     QTest::newRow("Frame1") << "Frame1" << tnr << 13 << false << false << serif;
     QTest::newRow("Check1_12") << "Check1_12" << tnr << 13 << false << false << serif;
     QTest::newRow("Frame2") << "Frame2" << tnr << 13 << true << false << serif;
     QTest::newRow("Command2") << "Command2" << tnr << 13 << false << false << serif;
     QTest::newRow("Label8_0") << "Label8_0" << ms << 11 << true << false << sans;
-    QTest::newRow("Label9_12") << "Label9_12" << ms << 11 << true << false << sans;
     QTest::newRow("Label17") << "Label17" << tnr << 13 << false << false << serif;
     QTest::newRow("Label18_0") << "Label18_0" << cn << 12 << false << false << mono;
-    QTest::newRow("Label20_15") << "Label20_15" << cn << 12 << false << false << mono;
     QTest::newRow("Label12_0") << "Label12_0" << tnr << 16 << false << true << serif;
-    QTest::newRow("Label12_1") << "Label12_1" << tnr << 16 << false << true << serif;
     QTest::newRow("Label16") << "Label16" << tnr << 16 << false << true << serif;
     QTest::newRow("Label14") << "Label14" << ms << 13 << true << false << sans;
-    QTest::newRow("Label15") << "Label15" << ms << 13 << true << false << sans;
-    QTest::newRow("Label13") << "Label13" << ms << 13 << true << false << sans;
 }
 
 void TestLayout::fonts()
@@ -455,26 +446,6 @@ void TestLayout::switches()
     QCOMPARE(checkValue(ch), 0);
     ch->click();
     QCOMPARE(checkValue(ch), 1);
-}
-
-void TestLayout::asCreated()
-{
-    Bench b;
-    MAIN64K& w = *b.w;
-    QVERIFY(w.PollTime->isEnabled());
-    QCOMPARE(w.PollTime->interval(), 0);
-    QVERIFY(!w.PollTime->isTicking());
-    QVERIFY(!w.LEDBlink->isEnabled());
-    QCOMPARE(w.LEDBlink->interval(), 24);
-    QVERIFY(!b.fake->isOpen);
-    for (QCheckBox* c : w.Check1)
-        QCOMPARE(checkValue(c), 0);
-    QCOMPARE(checkValue(w.Check6), 0);
-    QCOMPARE(checkValue(w.Check4), 0);
-    for (Lamp* lamp : w.Shape2)
-        QCOMPARE(lamp->fillColor(), 64);  // #400000
-    QVERIFY(w.Text1->text().isEmpty());
-    QVERIFY(w.Text2->text().isEmpty());
 }
 
 void TestLayout::keyboardOrder()
