@@ -150,7 +150,8 @@ QString countsLine(const VirtualValidator::Counts& c)
     QStringList per;
     for (const auto& [channel, count] : c.stacked)
         per << QStringLiteral("%1:%2").arg(channel).arg(count);
-    return QStringLiteral("stacked %1 [%2] returned %3 rejected %4 polls %5 repeats %6 deaf %7 faults %8")
+    return QStringLiteral("stacked %1 [%2] returned %3 rejected %4 polls %5 repeats %6 deaf %7 faults %8 "
+                          "stacked-badsum %9")
         .arg(c.stackedTotal())
         .arg(per.join(QLatin1Char(' ')))
         .arg(c.returned)
@@ -158,7 +159,8 @@ QString countsLine(const VirtualValidator::Counts& c)
         .arg(c.polls)
         .arg(c.repeats)
         .arg(c.deaf)
-        .arg(c.lineFaults);
+        .arg(c.lineFaults)
+        .arg(c.stackedBadChecksum);
 }
 
 std::optional<std::vector<ScriptStep>> parseScript(const QString& text, QString* error)

@@ -29,7 +29,8 @@ QString commandHelp();
 std::optional<QString> applyCommand(VirtualValidator& device, const Command& command);
 
 // One line of the counts, for "stats" and the end of a run:
-// "stacked 4 [3:2 5:2] returned 1 rejected 0 polls 120 repeats 3 deaf 2 faults 1"
+// "stacked 4 [3:2 5:2] returned 1 rejected 0 polls 120 repeats 3 deaf 2 faults 1
+// stacked-badsum 0"
 QString countsLine(const VirtualValidator::Counts& counts);
 
 // A script: "MS command" runs the command MS milliseconds after the start,

@@ -278,6 +278,8 @@ std::vector<Chunk> VirtualValidator::transmit(const frames::ValidatorReply& repl
     switch (fault.kind) {
     case LineFault::BadChecksum:
         bytes[10] = char(bytes[10] ^ 0x01);
+        if (reply.status(0) & StackedEvent)
+            ++counts_.stackedBadChecksum;
         return {{0, bytes, QStringLiteral("bad checksum")}};
     case LineFault::Garbage: {
         // Line noise: 7-bit bytes, never starting with STX.

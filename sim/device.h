@@ -113,6 +113,9 @@ public:
         int repeats = 0;    // of those, repeats
         int deaf = 0;       // of those, ignored while silent
         int lineFaults = 0; // answers spoiled on purpose
+        // Stacked-event replies sent with a bad checksum: the host may count
+        // such a note once more when the repeat brings the good reply.
+        int stackedBadChecksum = 0;
         int stackedTotal() const;
     };
     const Counts& counts() const { return counts_; }

@@ -302,7 +302,7 @@ void TestE2e::lineFaults()
     sim_->send(fault);
     const auto spoiled = [this] {
         sim_->send(QStringLiteral("stats"));
-        return sim_->said.contains(QStringLiteral(" faults 1\n"));
+        return sim_->said.contains(QStringLiteral(" faults 1 "));
     };
     QTRY_VERIFY_WITH_TIMEOUT(spoiled(), Long);
     sim_->send(QStringLiteral("insert 3"));

@@ -208,6 +208,9 @@ void TestSim::eventsHeldUntilAcknowledged()
     v.cheat();
     for (int i = 0; i < 3; ++i)
         QCOMPARE(h.repeat().bytes, r.bytes);
+    v.badChecksum();
+    QVERIFY(!h.repeat().checksumOk());
+    QCOMPARE(v.counts().stackedBadChecksum, 1);  // a host may count this note twice
     QCOMPARE(describe(h.poll()), QStringLiteral("IDLING+CHEATED"));
     QCOMPARE(describe(h.poll()), QStringLiteral("IDLING"));
     QCOMPARE(v.counts().stacked.at(2), 1);
