@@ -51,8 +51,10 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # On a terminal the simulator takes commands typed here (help lists them).
+# A job in the background reads /dev/null unless given another descriptor.
 if [ -t 0 ]; then
-    "$BUILD/pollbench-sim" --auto --stage-polls 4 --link "$LINK" --log "$BUILD/demo-frames.log" <&0 >"$OUT" &
+    exec 3<&0
+    "$BUILD/pollbench-sim" --auto --stage-polls 4 --link "$LINK" --log "$BUILD/demo-frames.log" <&3 >"$OUT" &
 else
     "$BUILD/pollbench-sim" --auto --stage-polls 4 --link "$LINK" --log "$BUILD/demo-frames.log" --no-stdin >"$OUT" &
 fi
