@@ -49,6 +49,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 # On a terminal the simulator takes commands typed here (help lists them).
 # A job in the background reads /dev/null unless given another descriptor.
