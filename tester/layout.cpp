@@ -119,7 +119,8 @@ void MAIN64K::createControls()
     installFontSubstitutes();
     setWindowTitle(QStringLiteral("Pollbench 3.0.0"));
     setWindowIcon(QIcon(QStringLiteral(":/pollbench.png")));
-    setFixedSize(ClientWidth, ClientHeight);
+    // A sizable frame over a fixed layout: nothing moves when it is resized.
+    resize(ClientWidth, ClientHeight);
     setFont(windowFont());
     setBackground(this, Grey);
     installEventFilter(new CentreOnFirstShow(this));

@@ -102,8 +102,12 @@ void TestLayout::window()
     Bench b;
     QCOMPARE(b.w->windowTitle(), QStringLiteral("Pollbench 3.0.0"));
     QCOMPARE(b.w->size(), QSize(740, 479));
-    QCOMPARE(b.w->minimumSize(), QSize(740, 479));
-    QCOMPARE(b.w->maximumSize(), QSize(740, 479));
+    // The frame is sizable; the controls stay where they are.
+    const QRect before = b.w->Label13->geometry();
+    b.w->resize(900, 600);
+    QCOMPARE(b.w->Label13->geometry(), before);
+    b.w->resize(600, 400);
+    QCOMPARE(b.w->Label13->geometry(), before);
     QVERIFY(!b.w->windowIcon().isNull());
     QVERIFY(b.w->windowIcon().availableSizes().contains(QSize(32, 32)));
     QCOMPARE(b.w->palette().color(QPalette::Window), QColor(0xC0C0C0));
