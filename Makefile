@@ -9,7 +9,12 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 DEPS := cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation2 xvfb xauth \
 	clang libclang-rt-14-dev xdotool
 
-.PHONY: all deps build check check-unit check-asan fuzz-smoke fuzz demo clean
+.PHONY: all deps build check check-unit check-asan fuzz-smoke fuzz demo clean bench-deps bench
+
+# What `make bench` needs on top.
+BENCH_DEPS := libbenchmark-dev
+BENCH_BUILD ?= build-bench
+BENCH_SECONDS ?= 60
 
 SAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
@@ -74,6 +79,27 @@ fuzz:
 
 demo: build
 	./tools/demo.sh $(BUILD)
+
+bench-deps:
+	@missing=$$(for p in $(BENCH_DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+# Micro-benchmarks, then about three minutes end to end (two poll rates for
+# $(BENCH_SECONDS) s each, idle, program starts); one table at the end. The
+# build's own output goes to a log unless it fails.
+bench: deps bench-deps
+	@echo "building the benchmarks in $(BENCH_BUILD)"
+	@mkdir -p $(BENCH_BUILD); { cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPOLLBENCH_BENCH=ON -DBUILD_TESTING=OFF \
+	  && cmake --build $(BENCH_BUILD) -j $(JOBS) --target pollbench pollbench-sim bench_micro bench_e2e; } \
+	  > $(BENCH_BUILD)/build.log 2>&1 || { cat $(BENCH_BUILD)/build.log; exit 1; }
+	@echo "bench: micro-benchmarks"
+	@QT_QPA_PLATFORM=offscreen $(BENCH_BUILD)/bench/bench_micro --benchmark_out=$(BENCH_BUILD)/micro.json \
+	  --benchmark_out_format=json > /dev/null
+	@$(BENCH_BUILD)/bench/bench_e2e --seconds $(BENCH_SECONDS) --micro $(BENCH_BUILD)/micro.json \
+	  --sim $(BENCH_BUILD)/pollbench-sim --program $(BENCH_BUILD)/pollbench
 
 clean:
 	rm -rf $(BUILD)
