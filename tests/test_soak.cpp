@@ -91,7 +91,9 @@ public:
     QByteArray input() override
     {
         QByteArray bytes = inner_.input();
-        events_->push_back({PortEvent::Read, bytes});
+        // A copy of its own size: a read comes with room for 64 kB, and a
+        // minute of them kept would pass for a leak of the window's.
+        events_->push_back({PortEvent::Read, QByteArray(bytes.constData(), bytes.size())});
         return bytes;
     }
 
@@ -723,7 +725,7 @@ void TestSoak::lineFaults()
     QVERIFY2(worstLatencyUs < 2000000, "the window stopped answering");
 #ifndef SOAK_SANITIZED
     // Flat: a minute of polling may settle caches, not grow with the polls.
-    QVERIFY2(rssEnd - rssStart < 16 * 1024, "resident memory grew");
+    QVERIFY2(rssEnd - rssStart < 4 * 1024, "resident memory grew");
 #endif
 }
 
