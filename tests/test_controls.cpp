@@ -1,7 +1,7 @@
 // The poll-mode button and the START POLL switch: the mode cycle, what a
 // start checks and takes over, what each mode does at a start, and the
 // suspend branch.
-#include "fakeport.h"
+#include "windowbench.h"
 #include "link/frames.h"
 #include "link/qtport.h"
 #include "tester/main64k.h"
@@ -19,23 +19,14 @@ namespace {
 
 QByteArray idleReply()
 {
-    const frames::ValidatorReply r = frames::makeReply(0x10, {0x01, 0, 0, 0, 0, 0});
-    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
+    return replyBytes({0x01, 0, 0, 0, 0, 0});
 }
 
 // A loaded window (port 1, poll rate 100, "Normal Poll") on a fake port,
 // shown and active when focus matters.
-struct Bench {
-    QTemporaryDir dir;
-    FakePort* fake = nullptr;
-    std::unique_ptr<MAIN64K> w;
-
+struct Bench : WindowBench {
     explicit Bench(bool shown = false)
     {
-        auto port = std::make_unique<FakePort>();
-        fake = port.get();
-        w = std::make_unique<MAIN64K>(dir.path(), std::move(port));
-        w->Form_Load();
         if (shown) {
             w->show();
             w->activateWindow();

@@ -1,7 +1,7 @@
 // The tester window as created: every control by name, where it sits, what
 // it says, in which font and colours; and what the window looks like when
 // drawn, proved by colours at places the geometry fixes.
-#include "fakeport.h"
+#include "windowbench.h"
 #include "tester/main64k.h"
 
 #include <QApplication>
@@ -33,17 +33,8 @@ int traceRowTop(int k)
     return k == 0 ? 2775 : 3000 + 240 * (k - 1);
 }
 
-struct Bench {
-    QTemporaryDir dir;
-    FakePort* fake = nullptr;
-    std::unique_ptr<MAIN64K> w;
-
-    Bench()
-    {
-        auto port = std::make_unique<FakePort>();
-        fake = port.get();
-        w = std::make_unique<MAIN64K>(dir.path(), std::move(port));
-    }
+struct Bench : WindowBench {
+    Bench() : WindowBench(false) {}
     template <class T = QWidget>
     T* find(const QString& name) const
     {

@@ -1,7 +1,7 @@
 // The poll cycle against a port in memory: which bytes go out, when the
 // acknowledge bit flips, how notes in escrow are decided, and what a port
 // that fails to open or dies while polling leaves behind.
-#include "fakeport.h"
+#include "windowbench.h"
 #include "link/frames.h"
 #include "modal.h"
 #include "tester/main64k.h"
@@ -19,29 +19,10 @@ namespace {
 const QString PortErrorText = QStringLiteral(
     "Communication Port Error (#:%1).  COM port maybe in use by other application(s) or does not exist.");
 
-QByteArray replyBytes(std::array<std::uint8_t, 6> status, bool goodChecksum = true)
-{
-    frames::ValidatorReply r = frames::makeReply(0x10, status);
-    if (!goodChecksum)
-        r.bytes[10] ^= 0x01;
-    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
-}
-
 // A loaded window on a fake port: port 1, poll rate 100, channels 1 to 7
 // enabled, escrow off, "Normal Poll".
-struct Bench {
-    QTemporaryDir dir;
-    FakePort* fake = nullptr;
-    std::unique_ptr<MAIN64K> w;
-
-    Bench()
-    {
-        auto port = std::make_unique<FakePort>();
-        fake = port.get();
-        w = std::make_unique<MAIN64K>(dir.path(), std::move(port));
-        w->Form_Load();
-        setCheckValue(w->Check6, 0);
-    }
+struct Bench : WindowBench {
+    Bench() { setCheckValue(w->Check6, 0); }
     void start() { setCheckValue(w->Check4, 1); }
     void stop() { setCheckValue(w->Check4, 0); }
     void setMode(int mode)

@@ -1,7 +1,7 @@
 // Replies off the line: when the handler acts, what it decodes, what it
 // shows in the state and event boxes, what it counts, and how it drops a
 // line that is out of step.
-#include "fakeport.h"
+#include "windowbench.h"
 #include "link/frames.h"
 #include "tester/main64k.h"
 
@@ -16,35 +16,14 @@
 
 namespace {
 
-using Status = std::array<std::uint8_t, 6>;
-
-QByteArray replyBytes(Status status, bool goodChecksum = true)
-{
-    frames::ValidatorReply r = frames::makeReply(0x10, status);
-    if (!goodChecksum)
-        r.bytes[10] ^= 0x01;
-    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
-}
-
 std::uint8_t channelBits(int channel)
 {
     return std::uint8_t(channel << 3);
 }
 
 // A window polling on a fake port in "Normal Poll", one frame sent.
-struct Bench {
-    QTemporaryDir dir;
-    FakePort* fake = nullptr;
-    std::unique_ptr<MAIN64K> w;
-
-    Bench()
-    {
-        auto port = std::make_unique<FakePort>();
-        fake = port.get();
-        w = std::make_unique<MAIN64K>(dir.path(), std::move(port));
-        w->Form_Load();
-        setCheckValue(w->Check4, 1);
-    }
+struct Bench : WindowBench {
+    Bench() { setCheckValue(w->Check4, 1); }
     void reply(Status status, bool good = true) { fake->arrive(replyBytes(status, good)); }
     QString count(int channel) const { return w->Label9[channel - 1]->caption(); }
 };

@@ -1,6 +1,6 @@
 // The tally of stacked notes: which count a stacked note adds to, what is
 // not counted, the reset, and the channel names.
-#include "fakeport.h"
+#include "windowbench.h"
 #include "link/frames.h"
 #include "tester/main64k.h"
 
@@ -17,22 +17,10 @@ namespace {
 // A reply reporting a note stacked on a channel (1 to 15).
 QByteArray stackedReply(int channel)
 {
-    const frames::ValidatorReply r = frames::makeReply(0x10, {0x11, 0, std::uint8_t(channel << 3), 0, 0, 0});
-    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
+    return replyBytes({0x11, 0, std::uint8_t(channel << 3), 0, 0, 0});
 }
 
-struct Bench {
-    QTemporaryDir dir;
-    FakePort* fake = nullptr;
-    std::unique_ptr<MAIN64K> w;
-
-    Bench()
-    {
-        auto port = std::make_unique<FakePort>();
-        fake = port.get();
-        w = std::make_unique<MAIN64K>(dir.path(), std::move(port));
-        w->Form_Load();
-    }
+struct Bench : WindowBench {
     QStringList counts() const
     {
         QStringList l;

@@ -1,7 +1,7 @@
 // The two trace panes and the lamps, on exact text: which row each line
 // lands in, when the panes scroll, and how a missed or doubled reply moves
 // the validator pane against the host pane.
-#include "fakeport.h"
+#include "windowbench.h"
 #include "link/frames.h"
 #include "tester/main64k.h"
 
@@ -15,16 +15,6 @@
 
 namespace {
 
-using Status = std::array<std::uint8_t, 6>;
-
-QByteArray replyBytes(Status status, bool goodChecksum = true)
-{
-    frames::ValidatorReply r = frames::makeReply(0x10, status);
-    if (!goodChecksum)
-        r.bytes[10] ^= 0x01;
-    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
-}
-
 // The reply line of a well-formed idle reply numbered by status 4.
 QString replyLine(int n)
 {
@@ -35,20 +25,10 @@ QString replyLine(int n)
     return frames::replyTraceLine(b, QStringLiteral("   "), QStringLiteral(" "), QStringLiteral("   "));
 }
 
-struct Bench {
-    QTemporaryDir dir;
-    FakePort* fake = nullptr;
-    std::unique_ptr<MAIN64K> w;
+struct Bench : WindowBench {
     bool ack = false;  // acknowledge bit of the next built message
 
-    Bench()
-    {
-        auto port = std::make_unique<FakePort>();
-        fake = port.get();
-        w = std::make_unique<MAIN64K>(dir.path(), std::move(port));
-        w->Form_Load();
-        setCheckValue(w->Check6, 0);
-    }
+    Bench() { setCheckValue(w->Check6, 0); }
     // Channels 1 to 7 spell n, so each built host line is told apart.
     void enables(int n)
     {
