@@ -3,8 +3,18 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QFontMetrics>
+#include <QHash>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <cstdint>
+
+#ifdef Q_OS_LINUX
+#include <sys/timerfd.h>
+#include <unistd.h>
+#endif
 
 QColor colorFromNumber(int number)
 {
@@ -20,11 +30,26 @@ VbTimer::VbTimer(int interval, bool enabled, Qt::TimerType type, QObject* parent
     : QObject(parent), interval_(interval), enabled_(enabled)
 {
     timer_.setTimerType(type);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-        if (onTimer)
-            onTimer();
-    });
+    connect(&timer_, &QTimer::timeout, this, &VbTimer::tick);
+#ifdef Q_OS_LINUX
+    if (type == Qt::PreciseTimer) {
+        fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (fd_ >= 0) {
+            notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+            connect(notifier_, &QSocketNotifier::activated, this, &VbTimer::kernelTick);
+        }
+    }
+#endif
     apply();
+}
+
+VbTimer::~VbTimer()
+{
+#ifdef Q_OS_LINUX
+    delete notifier_;
+    if (fd_ >= 0)
+        ::close(fd_);
+#endif
 }
 
 void VbTimer::setInterval(int ms)
@@ -43,10 +68,48 @@ void VbTimer::setEnabled(bool on)
 
 void VbTimer::apply()
 {
-    if (enabled_ && interval_ > 0)
+    const bool run = enabled_ && interval_ > 0;
+#ifdef Q_OS_LINUX
+    if (fd_ >= 0) {
+        // Arming or disarming also forgets expirations not yet read.
+        itimerspec spec{};
+        if (run) {
+            spec.it_interval.tv_sec = interval_ / 1000;
+            spec.it_interval.tv_nsec = long(interval_ % 1000) * 1000000;
+            spec.it_value = spec.it_interval;
+        }
+        armed_ = timerfd_settime(fd_, 0, &spec, nullptr) == 0 && run;
+        return;
+    }
+#endif
+    if (run)
         timer_.start(interval_);
     else
         timer_.stop();
+}
+
+void VbTimer::kernelTick()
+{
+#ifdef Q_OS_LINUX
+    std::uint64_t expirations = 0;
+    // Nothing to read: stopped or restarted since the line became readable.
+    if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations || !armed_)
+        return;
+#endif
+    // Ticks missed while the loop was busy are not made up: one tick, then
+    // the grid goes on.
+    tick();
+}
+
+void VbTimer::tick()
+{
+    if (inTick_ || !onTimer)
+        return;
+    inTick_ = true;
+    const QPointer<VbTimer> alive(this);  // the handler may close what owns us
+    onTimer();
+    if (alive)
+        inTick_ = false;
 }
 
 Label::Label(QWidget* parent) : QFrame(parent)
@@ -81,19 +144,86 @@ void Label::setColors(const QColor& text, const QColor& background)
     p.setColor(QPalette::Window, background);
     setPalette(p);
     setAutoFillBackground(true);
+    // An opaque label paints every pixel itself: nothing beneath it, nor its
+    // own background, needs filling first.
+    setAttribute(Qt::WA_OpaquePaintEvent, background.alpha() == 255);
 }
 
-void Label::paintEvent(QPaintEvent* event)
+namespace {
+
+// What a label looks like, all of it.
+struct LabelLook {
+    QString caption;
+    QFont font;
+    QRgb text, back;
+    QSize size;
+    int frameStyle, lineWidth, flags;
+    qreal ratio;
+
+    bool operator==(const LabelLook& o) const
+    {
+        return caption == o.caption && font == o.font && text == o.text && back == o.back && size == o.size
+               && frameStyle == o.frameStyle && lineWidth == o.lineWidth && flags == o.flags && ratio == o.ratio;
+    }
+};
+
+size_t qHash(const LabelLook& k, size_t seed = 0)
 {
-    QFrame::paintEvent(event);
+    return qHashMulti(seed, k.caption, k.font, k.text, k.back, k.size.width(), k.size.height(), k.frameStyle,
+                      k.lineWidth, k.flags, k.ratio);
+}
+
+}  // namespace
+
+void Label::drawCaption(QPainter& painter)
+{
     if (caption_.isEmpty())
         return;
-    QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
     int flags = int(alignment_);
     if (wordWrap_)
         flags |= Qt::TextWordWrap;
     painter.drawText(contentsRect().adjusted(1, 0, -1, 0), flags, caption_);
+}
+
+void Label::paintEvent(QPaintEvent* event)
+{
+    const QColor back = palette().color(QPalette::Window);
+    if (!autoFillBackground() || back.alpha() != 255) {
+        if (testAttribute(Qt::WA_OpaquePaintEvent))
+            QPainter(this).fillRect(rect(), back);
+        QFrame::paintEvent(event);
+        QPainter painter(this);
+        drawCaption(painter);
+        return;
+    }
+    // An opaque label is drawn once per look and then copied: a trace line
+    // moves up through all sixteen rows of its pane, one row per poll, and
+    // shaping and blending its glyphs anew at every row was most of the cost
+    // of a poll. Few looks recur; the cache stays small.
+    static QHash<LabelLook, QPixmap> drawn;
+    int flags = int(alignment_);
+    if (wordWrap_)
+        flags |= Qt::TextWordWrap;
+    const qreal ratio = devicePixelRatioF();
+    const LabelLook look{caption_, font(), palette().color(QPalette::WindowText).rgba(), back.rgba(), size(),
+                         frameStyle(), lineWidth(), flags, ratio};
+    auto it = drawn.constFind(look);
+    if (it == drawn.constEnd()) {
+        if (drawn.size() >= 128)
+            drawn.clear();
+        QPixmap pixmap(size() * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(back);
+        QPainter painter(&pixmap);
+        painter.setFont(font());
+        drawFrame(&painter);
+        drawCaption(painter);
+        painter.end();
+        it = drawn.insert(look, pixmap);
+    }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, *it);
 }
 
 Lamp::Lamp(QWidget* parent) : QWidget(parent) {}

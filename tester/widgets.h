@@ -14,6 +14,8 @@
 #include <functional>
 
 class QAbstractButton;
+class QPainter;
+class QSocketNotifier;
 
 // 24-bit colour number with red in the low byte (255 is #FF0000).
 QColor colorFromNumber(int number);
@@ -22,14 +24,21 @@ int numberFromColor(const QColor& color);
 // A timer with an interval and an enable flag; it ticks only while enabled
 // with an interval above 0. Setting the interval or enabling restarts the
 // count from zero.
+//
+// A precise timer on Linux runs on a kernel timer (timerfd): Qt rounds every
+// timer wait up to a whole millisecond, which leaves a 30 ms poll period up
+// to a millisecond late and uneven; the kernel timer keeps its ticks on the
+// exact grid of the period. A tick that finds the handler still running
+// (nested event loop) is dropped, as Qt's own timers do.
 class VbTimer : public QObject {
     Q_OBJECT
 public:
     VbTimer(int interval, bool enabled, Qt::TimerType type, QObject* parent = nullptr);
+    ~VbTimer() override;
 
     int interval() const { return interval_; }
     bool isEnabled() const { return enabled_; }
-    bool isTicking() const { return timer_.isActive(); }
+    bool isTicking() const { return fd_ >= 0 ? armed_ : timer_.isActive(); }
     void setInterval(int ms);
     void setEnabled(bool on);
 
@@ -37,14 +46,21 @@ public:
 
 private:
     void apply();
+    void tick();
+    void kernelTick();
 
     QTimer timer_;
+    int fd_ = -1;  // the kernel timer, when there is one
+    QSocketNotifier* notifier_ = nullptr;
+    bool armed_ = false;
+    bool inTick_ = false;
     int interval_;
     bool enabled_;
 };
 
 // A caption on a fixed place: a caption change repaints this label and
-// nothing else (no size hints, no relayout of the window).
+// nothing else (no size hints, no relayout of the window). An opaque label
+// is drawn from a small cache of finished looks.
 class Label : public QFrame {
     Q_OBJECT
 public:
@@ -61,6 +77,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void drawCaption(QPainter& painter);
+
     QString caption_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;
     bool wordWrap_ = false;

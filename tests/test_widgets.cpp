@@ -1,0 +1,199 @@
+// The window's own timer and label: a timer that is off never ticks, not
+// even for an expiration that was waiting when it was stopped; a restart
+// counts from zero; a tick never runs inside itself. A label drawn from its
+// cache of finished looks shows what it was last given.
+#include "tester/widgets.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+struct Counted {
+    VbTimer timer;
+    int ticks = 0;
+    explicit Counted(Qt::TimerType type, int interval = 0) : timer(interval, false, type)
+    {
+        timer.onTimer = [this] { ++ticks; };
+    }
+};
+
+// Events only, no waiting: what is due now is delivered.
+void deliver()
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+QImage look(QWidget& w)
+{
+    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+class TestWidgets : public QObject {
+    Q_OBJECT
+private slots:
+    void timerTicksAtItsInterval_data();
+    void timerTicksAtItsInterval();
+    void stoppedTimerDropsWaitingTick_data();
+    void stoppedTimerDropsWaitingTick();
+    void restartCountsFromZero_data();
+    void restartCountsFromZero();
+    void tickNeverNests_data();
+    void tickNeverNests();
+    void labelShowsItsLastCaption();
+    void labelsOfOneCaptionKeepTheirOwnColours();
+};
+
+static void timerTypes()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("precise") << int(Qt::PreciseTimer);
+    QTest::newRow("coarse") << int(Qt::CoarseTimer);
+}
+
+void TestWidgets::timerTicksAtItsInterval_data()
+{
+    timerTypes();
+}
+
+void TestWidgets::timerTicksAtItsInterval()
+{
+    QFETCH(int, type);
+    Counted c(Qt::TimerType(type), 30);
+    c.timer.setEnabled(true);
+    QVERIFY(c.timer.isTicking());
+    QTRY_VERIFY_WITH_TIMEOUT(c.ticks >= 3, 5000);
+    c.timer.setEnabled(false);
+    QVERIFY(!c.timer.isTicking());
+
+    // Interval 0: enabled, and still silent.
+    Counted zero(Qt::TimerType(type), 0);
+    zero.timer.setEnabled(true);
+    QVERIFY(!zero.timer.isTicking());
+    QTest::qWait(60);
+    QCOMPARE(zero.ticks, 0);
+}
+
+void TestWidgets::stoppedTimerDropsWaitingTick_data()
+{
+    timerTypes();
+}
+
+void TestWidgets::stoppedTimerDropsWaitingTick()
+{
+    QFETCH(int, type);
+    Counted c(Qt::TimerType(type), 10);
+    c.timer.setEnabled(true);
+    QThread::msleep(40);  // expirations wait, undelivered
+    c.timer.setEnabled(false);
+    deliver();
+    QTest::qWait(50);
+    QCOMPARE(c.ticks, 0);
+}
+
+void TestWidgets::restartCountsFromZero_data()
+{
+    timerTypes();
+}
+
+void TestWidgets::restartCountsFromZero()
+{
+    QFETCH(int, type);
+    Counted c(Qt::TimerType(type), 400);
+    c.timer.setEnabled(true);
+    QThread::msleep(300);
+    c.timer.setInterval(400);  // a new count of 400 ms from here
+    QElapsedTimer since;
+    since.start();
+    QThread::msleep(150);
+    deliver();
+    if (since.elapsed() < 350)  // a machine too slow to tell is no failure
+        QCOMPARE(c.ticks, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(c.ticks, 1, 5000);
+}
+
+void TestWidgets::tickNeverNests_data()
+{
+    timerTypes();
+}
+
+void TestWidgets::tickNeverNests()
+{
+    QFETCH(int, type);
+    VbTimer timer(10, false, Qt::TimerType(type));
+    int depth = 0, deepest = 0, ticks = 0;
+    timer.onTimer = [&] {
+        ++ticks;
+        ++depth;
+        deepest = std::max(deepest, depth);
+        if (ticks == 1) {
+            // A handler that lets the event loop run, as a message box does.
+            QEventLoop loop;
+            QTimer::singleShot(80, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        --depth;
+    };
+    timer.setEnabled(true);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 3, 5000);
+    timer.setEnabled(false);
+    QCOMPARE(deepest, 1);
+}
+
+void TestWidgets::labelShowsItsLastCaption()
+{
+    Label l;
+    l.resize(200, 16);
+    l.setColors(Qt::black, QColor(0xC0, 0xC0, 0xFF));
+    l.setCaption(QStringLiteral("02 08 10 7F 00 00 03 67"));
+    const QImage first = look(l);
+    l.setCaption(QStringLiteral("02 08 11 7F 00 00 03 66"));
+    const QImage second = look(l);
+    QVERIFY(first != second);
+    l.setCaption(QStringLiteral("02 08 10 7F 00 00 03 67"));
+    QCOMPARE(look(l), first);
+    l.setCaption(QString());
+    const QImage empty = look(l);
+    QCOMPARE(QColor(empty.pixel(100, 8)), QColor(0xC0, 0xC0, 0xFF));
+    QVERIFY(empty != first);
+
+    // Its size and alignment count: the same caption elsewhere in a wider label.
+    l.resize(300, 16);
+    l.setCaption(QStringLiteral("02 08 10 7F 00 00 03 67"));
+    l.setAlignment(Qt::AlignRight | Qt::AlignTop);
+    const QImage right = look(l);
+    QCOMPARE(right.size(), QSize(300, 16));
+    QCOMPARE(QColor(right.pixel(5, 8)), QColor(0xC0, 0xC0, 0xFF));
+}
+
+void TestWidgets::labelsOfOneCaptionKeepTheirOwnColours()
+{
+    const QString caption = QStringLiteral("NO RESPONSE!  TIMEOUT");
+    Label even, odd;
+    for (Label* l : {&even, &odd}) {
+        l->resize(200, 16);
+        l->setCaption(caption);
+    }
+    even.setColors(Qt::black, QColor(0xC0, 0xC0, 0xFF));
+    odd.setColors(Qt::black, QColor(0xE0, 0xE0, 0xE0));
+    QCOMPARE(QColor(look(even).pixel(198, 1)), QColor(0xC0, 0xC0, 0xFF));
+    QCOMPARE(QColor(look(odd).pixel(198, 1)), QColor(0xE0, 0xE0, 0xE0));
+    // A new text colour on the same caption shows.
+    odd.setColors(Qt::red, QColor(0xE0, 0xE0, 0xE0));
+    const QImage red = look(odd);
+    bool anyRed = false;
+    for (int y = 0; y < red.height() && !anyRed; ++y)
+        for (int x = 0; x < red.width() && !anyRed; ++x)
+            anyRed = QColor(red.pixel(x, y)).red() > 200 && QColor(red.pixel(x, y)).green() < 100;
+    QVERIFY(anyRed);
+}
+
+QTEST_MAIN(TestWidgets)
+#include "test_widgets.moc"
