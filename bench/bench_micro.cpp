@@ -83,6 +83,33 @@ void PollAndReception(benchmark::State& state)
 }
 BENCHMARK(PollAndReception);
 
+// The same with the window drawn after each poll, as the event loop does:
+// both trace panes scroll, so 32 rows are repainted.
+void PollReceptionAndRepaint(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    auto port = std::make_unique<FakePort>();
+    FakePort* fake = port.get();
+    MAIN64K w(dir.path(), std::move(port));
+    w.Form_Load();
+    w.show();
+    w.Text2->setText(QStringLiteral("65535"));
+    setCheckValue(w.Check4, 1);
+    const QByteArray reply(reinterpret_cast<const char*>(Escrowed.bytes.data()), frames::ValidatorReply::Size);
+    for (int i = 0; i < 20; ++i) {
+        fake->arrive(reply);
+        w.PollValidator();
+        QCoreApplication::processEvents();
+    }
+    for (auto _ : state) {
+        fake->arrive(reply);
+        w.PollValidator();
+        fake->frames.clear();
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(PollReceptionAndRepaint);
+
 }  // namespace
 
 int main(int argc, char** argv)
