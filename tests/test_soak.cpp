@@ -321,6 +321,15 @@ int envInt(const char* name, int fallback)
     return ok ? v : fallback;
 }
 
+int soakSeconds()
+{
+#ifdef SOAK_SANITIZED
+    return envInt("POLLBENCH_SOAK_SECONDS", 25);
+#else
+    return envInt("POLLBENCH_SOAK_SECONDS", 60);
+#endif
+}
+
 QByteArray frameBytes(const frames::HostMessage& m)
 {
     return QByteArray(reinterpret_cast<const char*>(m.bytes.data()), frames::HostMessage::Size);
@@ -409,6 +418,15 @@ void playScript(const QString& script, std::vector<LogLine>& log, std::vector<Po
 
 class TestSoak : public QObject {
     Q_OBJECT
+public:
+    TestSoak()
+    {
+        // Qt Test gives up on a test function after five minutes; a longer
+        // soak asked for gets its length and two minutes more.
+        if (soakSeconds() > 240 && qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT"))
+            qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((soakSeconds() + 120) * 1000));
+    }
+
 private slots:
     void checker_data();
     void checker();
@@ -455,11 +473,7 @@ void TestSoak::checker()
 
 void TestSoak::lineFaults()
 {
-#ifdef SOAK_SANITIZED
-    const int seconds = envInt("POLLBENCH_SOAK_SECONDS", 25);
-#else
-    const int seconds = envInt("POLLBENCH_SOAK_SECONDS", 60);
-#endif
+    const int seconds = soakSeconds();
     const quint32 seed = quint32(envInt("POLLBENCH_SOAK_SEED", int(monotonicMicros() & 0x7FFFFFFF)));
     qInfo("soak: %d s, seed %u", seconds, seed);
     std::mt19937 rng(seed);
@@ -555,6 +569,7 @@ void TestSoak::lineFaults()
     plan.push_back({14700, stop});
     plan.push_back({14850, start});
     plan.push_back({15500, [&] { setMode(1); }});
+    plan.push_back({15700, [&] { say(QStringLiteral("insert 0")); }});  // once more, should a fault have spoilt the first
     const int tourEnd = 16000;
 
     const int runMs = seconds * 1000;
