@@ -97,7 +97,7 @@ bench: deps bench-deps
 	  > $(BENCH_BUILD)/build.log 2>&1 || { cat $(BENCH_BUILD)/build.log; exit 1; }
 	@echo "bench: micro-benchmarks"
 	@QT_QPA_PLATFORM=offscreen $(BENCH_BUILD)/bench/bench_micro --benchmark_out=$(BENCH_BUILD)/micro.json \
-	  --benchmark_out_format=json > /dev/null
+	  --benchmark_out_format=json > $(BENCH_BUILD)/micro.log 2>&1 || { cat $(BENCH_BUILD)/micro.log; exit 1; }
 	@$(BENCH_BUILD)/bench/bench_e2e --seconds $(BENCH_SECONDS) --micro $(BENCH_BUILD)/micro.json \
 	  --sim $(BENCH_BUILD)/pollbench-sim --program $(BENCH_BUILD)/pollbench
 

@@ -297,9 +297,9 @@ void report(const PollRun& run, const std::vector<LogFrame>& log, int seconds)
     }
     row(QStringLiteral("next frame acknowledges the reply"), QStringLiteral("%1 / %2").arg(correct).arg(checked),
         QStringLiteral("all"), checked > 0 && correct == checked);
-    row(QStringLiteral("reply last byte -> next frame ready, median"), ms(quantile(latency, 0.5)));
-    row(QStringLiteral("reply last byte -> next frame ready, p99"), ms(quantile(latency, 0.99)));
-    row(QStringLiteral("reply last byte -> next frame ready, max"),
+    row(QStringLiteral("reply's last byte to next frame ready, median"), ms(quantile(latency, 0.5)));
+    row(QStringLiteral("reply's last byte to next frame ready, p99"), ms(quantile(latency, 0.99)));
+    row(QStringLiteral("reply's last byte to next frame ready, max"),
         ms(latency.empty() ? std::nan("") : *std::max_element(latency.begin(), latency.end())));
 
     const double wall = run.to - run.from;
@@ -397,6 +397,11 @@ void readMicro(const QString& path)
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A private runtime directory where the session has none, so Qt has
+    // nothing to warn about between the progress lines.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));  // as the program does
 
@@ -496,5 +501,6 @@ int main(int argc, char* argv[])
     if (getloadavg(load, 3) == 3)
         std::fprintf(stderr, "bench: load average now %.2f %.2f %.2f\n", load[0], load[1], load[2]);
     printTable();
+    std::printf("\n%s\n", allMet ? "Every target met." : "Some target MISSED (see the Result column).");
     return allMet ? 0 : 1;
 }
