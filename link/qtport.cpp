@@ -233,7 +233,8 @@ void QtPort::discardInput()
 QByteArray QtPort::input()
 {
     throwIfClosed();
-    return serial_.readAll();
+    // Exactly what waits: readAll() would reserve a large block per read.
+    return serial_.read(serial_.bytesAvailable());
 }
 
 void QtPort::dataArrived()
