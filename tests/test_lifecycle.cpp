@@ -2,6 +2,7 @@
 // program directory, with the serial port in memory.
 #include "fakeport.h"
 #include "modal.h"
+#include "settingstext.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 
@@ -18,30 +19,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-const QStringList DefaultLines = {
-    "Sys.Color   = 1",  "Com.Setting = 1",  "Poll.Rate   = 100", "1st.Value   = 1",  "2nd.Value   = 2",
-    "3rd.Value   = 3",  "4th.Value   = 4",  "5th.Value   = 5",   "6th.Value   = 6",  "7th.Value   = 7",
-    "1st.Check   = 1",  "2nd.Check   = 1",  "3rd.Check   = 1",   "4th.Check   = 1",  "5th.Check   = 1",
-    "6th.Check   = 1",  "7th.Check   = 1",  "8th.Check   = 0",   "9th.Check   = 0",  "10th.Check   = 0",
-    "11th.Check   = 0", "12th.Check   = 0", "13th.Check   = 0",
-};
-
-QByteArray join(const QStringList& lines, const char* end = "\r\n")
-{
-    QByteArray b;
-    for (const QString& l : lines)
-        b += l.toLatin1() + end;
-    return b;
-}
-
-QStringList withLines(std::initializer_list<std::pair<int, QString>> changes)
-{
-    QStringList l = DefaultLines;
-    for (const auto& [line, text] : changes)
-        l[line - 1] = text;
-    return l;
-}
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -153,23 +130,28 @@ void TestLifecycle::load_data()
     QStringList allSet = DefaultLines;
     for (int i = 17; i < 23; ++i)
         allSet[i].replace(QLatin1String("= 0"), QLatin1String("= 1"));
-    QByteArray noFinal = join(allSet);
+    QByteArray noFinal = iniBytes(allSet);
     noFinal.chop(2);
 
-    QTest::newRow("stored settings") << join(withLines({{2, "Com.Setting = 3"}, {3, "Poll.Rate   = 250"},
-                                                        {12, "2nd.Check   = 0"}, {22, "12th.Check   = 1"}}))
+    QTest::newRow("stored settings") << iniBytes(withLines({{2, "Com.Setting = 3"}, {3, "Poll.Rate   = 250"},
+                                                            {12, "2nd.Check   = 0"}, {22, "12th.Check   = 1"}}))
                                      << "3" << "250" << "1011111000010";
-    QTest::newRow("port rounded") << join(withLines({{2, "Com.Setting =  2.5 "}})) << "2" << "100" << "1111111000000";
-    QTest::newRow("port not a number") << join(withLines({{2, "Com.Setting = COM1"}})) << "0" << "" << "0000000000000";
-    QTest::newRow("scheme not a number") << join(withLines({{1, "Sys.Color   = ?"}})) << "0" << "" << "0000000000000";
-    QTest::newRow("value line damaged") << join(withLines({{2, "Com.Setting = 4"}, {7, "4th.Value   = x"}})) << "4"
-                                        << "100" << "0000000000000";
-    QTest::newRow("channel state 3") << join(withLines({{14, "4th.Check   = 3"}})) << "1" << "100" << "1110000000000";
-    QTest::newRow("grey channel state") << join(withLines({{15, "5th.Check   = 2"}})) << "1" << "100" << "1111211000000";
-    QTest::newRow("17-line file") << join(withLines({{2, "Com.Setting = 2"}, {12, "2nd.Check   = 0"}}).mid(0, 17))
+    QTest::newRow("port rounded") << iniBytes(withLines({{2, "Com.Setting =  2.5 "}})) << "2" << "100"
+                                  << "1111111000000";
+    QTest::newRow("port not a number") << iniBytes(withLines({{2, "Com.Setting = COM1"}})) << "0" << ""
+                                       << "0000000000000";
+    QTest::newRow("scheme not a number") << iniBytes(withLines({{1, "Sys.Color   = ?"}})) << "0" << ""
+                                         << "0000000000000";
+    QTest::newRow("value line damaged") << iniBytes(withLines({{2, "Com.Setting = 4"}, {7, "4th.Value   = x"}}))
+                                        << "4" << "100" << "0000000000000";
+    QTest::newRow("channel state 3") << iniBytes(withLines({{14, "4th.Check   = 3"}})) << "1" << "100"
+                                     << "1110000000000";
+    QTest::newRow("grey channel state") << iniBytes(withLines({{15, "5th.Check   = 2"}})) << "1" << "100"
+                                        << "1111211000000";
+    QTest::newRow("17-line file") << iniBytes(withLines({{2, "Com.Setting = 2"}, {12, "2nd.Check   = 0"}}).mid(0, 17))
                                   << "2" << "100" << "1011111000000";
     QTest::newRow("missing final CR LF") << noFinal << "1" << "100" << "1111111000000";
-    QTest::newRow("LF-only file") << join(DefaultLines, "\n") << "0" << "" << "0000000000000";
+    QTest::newRow("LF-only file") << iniBytes(DefaultLines, "\n") << "0" << "" << "0000000000000";
     QTest::newRow("empty file") << QByteArray() << "0" << "" << "0000000000000";
 }
 
@@ -222,14 +204,14 @@ void TestLifecycle::extraLinesGoneAtClose()
     // 8-bit text goes back as it came; lines past the 23rd are dropped.
     QTemporaryDir dir;
     const QStringList lines = withLines({{3, QString::fromLatin1("Poll.Rate   = 1\xe9")}});
-    writeFile(dir.filePath("SETUP.INI"), join(lines + QStringList{"14th.Check   = 1", "note"}));
+    writeFile(dir.filePath("SETUP.INI"), iniBytes(lines + QStringList{"14th.Check   = 1", "note"}));
     MAIN64K w(dir.path(), std::make_unique<FakePort>());
     w.Form_Load();
     QCOMPARE(w.Text2->text(), QString::fromLatin1("1\xe9"));
     w.show();
     w.close();
     const QByteArray after = readFile(dir.filePath("SETUP.INI"));
-    QCOMPARE(after, join(lines));
+    QCOMPARE(after, iniBytes(lines));
     QVERIFY(after.contains("= 1\xe9\r\n"));
 }
 
@@ -251,7 +233,7 @@ void TestLifecycle::closeWhilePolling()
     QCOMPARE(fake->calls.last(), QStringLiteral("close"));
     QVERIFY(!fake->isOpen);
     QVERIFY(!fake->fileAtClose);  // the line is released before the file is written
-    QCOMPARE(readFile(fake->watched), join(DefaultLines));
+    QCOMPARE(readFile(fake->watched), iniBytes(DefaultLines));
     QCOMPARE(boxes.count(), 0);
 }
 
@@ -269,14 +251,14 @@ void TestLifecycle::closeWithoutPort()
     QVERIFY(w.close());
     QVERIFY(fake->calls.isEmpty());
     QCOMPARE(readFile(dir.filePath("SETUP.INI")),
-             join(withLines({{2, "Com.Setting = 4"}, {3, "Poll.Rate   = 45"}, {23, "13th.Check   = 1"}})));
+             iniBytes(withLines({{2, "Com.Setting = 4"}, {3, "Poll.Rate   = 45"}, {23, "13th.Check   = 1"}})));
 }
 
 void TestLifecycle::saveFailureKeepsOldFile()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("SETUP.INI");
-    const QByteArray old = join(withLines({{2, "Com.Setting = 5"}}));
+    const QByteArray old = iniBytes(withLines({{2, "Com.Setting = 5"}}));
     writeFile(path, old);
     ModalCloser boxes;
     MAIN64K w(dir.path(), std::make_unique<FakePort>());

@@ -1,5 +1,6 @@
 // SETUP.INI as text: the line reader, the positional parse and the bytes
 // written.
+#include "settingstext.h"
 #include "startup/settings.h"
 
 #include <QTemporaryDir>
@@ -8,34 +9,6 @@
 using namespace settings;
 
 namespace {
-
-// The file a first run leaves behind, line by line.
-const QStringList DefaultLines = {
-    "Sys.Color   = 1",  "Com.Setting = 1",  "Poll.Rate   = 100", "1st.Value   = 1",  "2nd.Value   = 2",
-    "3rd.Value   = 3",  "4th.Value   = 4",  "5th.Value   = 5",   "6th.Value   = 6",  "7th.Value   = 7",
-    "1st.Check   = 1",  "2nd.Check   = 1",  "3rd.Check   = 1",   "4th.Check   = 1",  "5th.Check   = 1",
-    "6th.Check   = 1",  "7th.Check   = 1",  "8th.Check   = 0",   "9th.Check   = 0",  "10th.Check   = 0",
-    "11th.Check   = 0", "12th.Check   = 0", "13th.Check   = 0",
-};
-
-QString join(const QStringList& lines, const QString& end = QStringLiteral("\r\n"))
-{
-    QString s;
-    for (const QString& l : lines)
-        s += l + end;
-    return s;
-}
-
-// The default lines with some replaced: {line number, new text}; an empty
-// text removes the line.
-QStringList withLines(std::initializer_list<std::pair<int, QString>> changes)
-{
-    QStringList l = DefaultLines;
-    for (auto it = std::rbegin(changes); it != std::rend(changes); ++it)
-        l[it->first - 1] = it->second;
-    l.removeAll(QString());
-    return l;
-}
 
 // What parseSettings got, in one comparable text: port|rate|channels|failed
 // line, "-" for what it did not reach.
@@ -119,47 +92,47 @@ void TestSettings::parse_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");  // port|rate|channels|failed line
 
-    QTest::newRow("default file") << join(DefaultLines) << "1|\"100\"|1111111000000|0";
-    QTest::newRow("grey channel state") << join(withLines({{23, "13th.Check   = 2"}}))
+    QTest::newRow("default file") << iniText(DefaultLines) << "1|\"100\"|1111111000000|0";
+    QTest::newRow("grey channel state") << iniText(withLines({{23, "13th.Check   = 2"}}))
                                         << "1|\"100\"|1111111000002|0";
     QTest::newRow("first and third lines swapped")
-        << join(withLines({{1, "Com.Setting = 1"}, {2, "Poll.Rate   = 100"}, {3, "Sys.Color   = 2"}}))
+        << iniText(withLines({{1, "Com.Setting = 1"}, {2, "Poll.Rate   = 100"}, {3, "Sys.Color   = 2"}}))
         << "100|\"2\"|1111111000000|0";
     QTest::newRow("lower-case keys are read the same")
-        << join(withLines({{1, "sys.color   = 1"}, {2, "com.setting = 4"}})) << "4|\"100\"|1111111000000|0";
-    QTest::newRow("empty poll rate") << join(withLines({{3, "Poll.Rate   = "}})) << "1|\"\"|1111111000000|0";
-    QTest::newRow("poll rate is any text") << join(withLines({{3, "Poll.Rate   = fast"}}))
+        << iniText(withLines({{1, "sys.color   = 1"}, {2, "com.setting = 4"}})) << "4|\"100\"|1111111000000|0";
+    QTest::newRow("empty poll rate") << iniText(withLines({{3, "Poll.Rate   = "}})) << "1|\"\"|1111111000000|0";
+    QTest::newRow("poll rate is any text") << iniText(withLines({{3, "Poll.Rate   = fast"}}))
                                            << "1|\"fast\"|1111111000000|0";
-    QTest::newRow("port =3 without blank") << join(withLines({{2, "Com.Setting =3"}})) << "-|-|-------------|2";
-    QTest::newRow("port = then CR LF") << join(withLines({{2, "Com.Setting ="}})) << "-|-|-------------|2";
-    QTest::newRow("port with trailing blanks") << join(withLines({{2, "Com.Setting = 3  "}}))
+    QTest::newRow("port =3 without blank") << iniText(withLines({{2, "Com.Setting =3"}})) << "-|-|-------------|2";
+    QTest::newRow("port = then CR LF") << iniText(withLines({{2, "Com.Setting ="}})) << "-|-|-------------|2";
+    QTest::newRow("port with trailing blanks") << iniText(withLines({{2, "Com.Setting = 3  "}}))
                                                << "3|\"100\"|1111111000000|0";
-    QTest::newRow("port not a number") << join(withLines({{2, "Com.Setting = COM1"}})) << "-|-|-------------|2";
-    QTest::newRow("port out of range") << join(withLines({{2, "Com.Setting = 40000"}})) << "-|-|-------------|2";
-    QTest::newRow("scheme not a number") << join(withLines({{1, "Sys.Color   = x"}})) << "-|-|-------------|1";
-    QTest::newRow("value line not a number") << join(withLines({{6, "3rd.Value   = x"}}))
+    QTest::newRow("port not a number") << iniText(withLines({{2, "Com.Setting = COM1"}})) << "-|-|-------------|2";
+    QTest::newRow("port out of range") << iniText(withLines({{2, "Com.Setting = 40000"}})) << "-|-|-------------|2";
+    QTest::newRow("scheme not a number") << iniText(withLines({{1, "Sys.Color   = x"}})) << "-|-|-------------|1";
+    QTest::newRow("value line not a number") << iniText(withLines({{6, "3rd.Value   = x"}}))
                                              << "1|\"100\"|-------------|6";
-    QTest::newRow("value line 32-bit") << join(withLines({{4, "1st.Value   = 2147483647"}}))
+    QTest::newRow("value line 32-bit") << iniText(withLines({{4, "1st.Value   = 2147483647"}}))
                                        << "1|\"100\"|1111111000000|0";
-    QTest::newRow("channel state 3 refused") << join(withLines({{14, "4th.Check   = 3"}}))
+    QTest::newRow("channel state 3 refused") << iniText(withLines({{14, "4th.Check   = 3"}}))
                                              << "1|\"100\"|111----------|14";
-    QTest::newRow("channel state -1 refused") << join(withLines({{20, "10th.Check   = -1"}}))
+    QTest::newRow("channel state -1 refused") << iniText(withLines({{20, "10th.Check   = -1"}}))
                                               << "1|\"100\"|111111100----|20";
     QStringList allSet = DefaultLines;
     for (int i = 17; i < 23; ++i)
         allSet[i].replace(QLatin1String("= 0"), QLatin1String("= 1"));
-    QString noFinal = join(allSet);
+    QString noFinal = iniText(allSet);
     noFinal.chop(2);
     QTest::newRow("missing final CR LF") << noFinal << "1|\"100\"|111111111111-|23";
-    QTest::newRow("17-line file") << join(DefaultLines.mid(0, 17)) << "1|\"100\"|1111111------|18";
-    QTest::newRow("LF-only file") << join(DefaultLines, "\n") << "-|-|-------------|1";
-    QTest::newRow("CR-only file") << join(DefaultLines, "\r") << "-|-|-------------|1";
+    QTest::newRow("17-line file") << iniText(DefaultLines.mid(0, 17)) << "1|\"100\"|1111111------|18";
+    QTest::newRow("LF-only file") << iniText(DefaultLines, "\n") << "-|-|-------------|1";
+    QTest::newRow("CR-only file") << iniText(DefaultLines, "\r") << "-|-|-------------|1";
     QTest::newRow("empty file") << "" << "-|-|-------------|1";
     QTest::newRow("poll-rate line moved to line 2")
-        << join(withLines({{2, "Poll.Rate   = 100"}, {3, "Com.Setting = 1"}})) << "100|\"1\"|1111111000000|0";
+        << iniText(withLines({{2, "Poll.Rate   = 100"}, {3, "Com.Setting = 1"}})) << "100|\"1\"|1111111000000|0";
     QTest::newRow("poll rate 250 as line 2 is a port")
-        << join(withLines({{2, "Poll.Rate   = 250.5"}, {3, "Com.Setting = 1"}})) << "250|\"1\"|1111111000000|0";
-    QTest::newRow("extra lines ignored") << join(DefaultLines + QStringList{"14th.Check   = 1", "junk"})
+        << iniText(withLines({{2, "Poll.Rate   = 250.5"}, {3, "Com.Setting = 1"}})) << "250|\"1\"|1111111000000|0";
+    QTest::newRow("extra lines ignored") << iniText(DefaultLines + QStringList{"14th.Check   = 1", "junk"})
                                          << "1|\"100\"|1111111000000|0";
 }
 
@@ -175,15 +148,15 @@ void TestSettings::firstValue_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("scheme");  // -999: the value cannot be taken
 
-    QTest::newRow("1") << join(DefaultLines) << 1;
-    QTest::newRow("2") << join(withLines({{1, "Sys.Color   = 2"}})) << 2;
-    QTest::newRow("0") << join(withLines({{1, "Sys.Color   = 0"}})) << 0;
-    QTest::newRow("-1") << join(withLines({{1, "Sys.Color   = -1"}})) << -1;
+    QTest::newRow("1") << iniText(DefaultLines) << 1;
+    QTest::newRow("2") << iniText(withLines({{1, "Sys.Color   = 2"}})) << 2;
+    QTest::newRow("0") << iniText(withLines({{1, "Sys.Color   = 0"}})) << 0;
+    QTest::newRow("-1") << iniText(withLines({{1, "Sys.Color   = -1"}})) << -1;
     QTest::newRow("first line's value, whatever its key")
-        << join(withLines({{1, "Com.Setting = 1"}, {3, "Sys.Color   = 2"}})) << 1;
-    QTest::newRow("not a number") << join(withLines({{1, "Sys.Color   = high"}})) << -999;
-    QTest::newRow("out of range") << join(withLines({{1, "Sys.Color   = 32768"}})) << -999;
-    QTest::newRow("LF only") << join(DefaultLines, "\n") << -999;
+        << iniText(withLines({{1, "Com.Setting = 1"}, {3, "Sys.Color   = 2"}})) << 1;
+    QTest::newRow("not a number") << iniText(withLines({{1, "Sys.Color   = high"}})) << -999;
+    QTest::newRow("out of range") << iniText(withLines({{1, "Sys.Color   = 32768"}})) << -999;
+    QTest::newRow("LF only") << iniText(DefaultLines, "\n") << -999;
 }
 
 void TestSettings::firstValue()
@@ -202,7 +175,7 @@ void TestSettings::defaultFileBytes()
 {
     const QByteArray bytes = settingsFileBytes(SavedSettings{});
     QCOMPARE(bytes.size(), 397);
-    QCOMPARE(bytes, join(DefaultLines).toLatin1());
+    QCOMPARE(bytes, iniText(DefaultLines).toLatin1());
 }
 
 void TestSettings::writtenBytes_data()
@@ -261,7 +234,7 @@ void TestSettings::writeReplacesWhole()
         f.write(QByteArray(5000, 'x'));
     }
     writeSettingsFile(path, SavedSettings{});
-    QCOMPARE(readWholeFile(path), join(DefaultLines));
+    QCOMPARE(readWholeFile(path), iniText(DefaultLines));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"SETUP.INI"});
     QVERIFY_THROWS_EXCEPTION(FileError, readWholeFile(dir.filePath("missing/SETUP.INI")));
     QVERIFY_THROWS_EXCEPTION(FileError, writeSettingsFile(dir.filePath("missing/SETUP.INI"), SavedSettings{}));

@@ -1,6 +1,7 @@
 // The start-up in a temporary program directory: the display scheme from
 // SETUP.INI or from the chooser, then the tester window.
 #include "modal.h"
+#include "settingstext.h"
 #include "startup/colorsheme.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
@@ -18,23 +19,10 @@
 
 namespace {
 
-const QStringList DefaultLines = {
-    "Sys.Color   = 1",  "Com.Setting = 1",  "Poll.Rate   = 100", "1st.Value   = 1",  "2nd.Value   = 2",
-    "3rd.Value   = 3",  "4th.Value   = 4",  "5th.Value   = 5",   "6th.Value   = 6",  "7th.Value   = 7",
-    "1st.Check   = 1",  "2nd.Check   = 1",  "3rd.Check   = 1",   "4th.Check   = 1",  "5th.Check   = 1",
-    "6th.Check   = 1",  "7th.Check   = 1",  "8th.Check   = 0",   "9th.Check   = 0",  "10th.Check   = 0",
-    "11th.Check   = 0", "12th.Check   = 0", "13th.Check   = 0",
-};
-
+// SETUP.INI with some default lines replaced.
 QByteArray file(std::initializer_list<std::pair<int, QString>> changes, const char* end = "\r\n")
 {
-    QStringList l = DefaultLines;
-    for (const auto& [line, text] : changes)
-        l[line - 1] = text;
-    QByteArray b;
-    for (const QString& s : l)
-        b += s.toLatin1() + end;
-    return b;
+    return iniBytes(withLines(changes), end);
 }
 
 // What the chooser looked like while it was up.
