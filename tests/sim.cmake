@@ -3,6 +3,6 @@ pollbench_test(test_sim test_sim.cpp)
 target_link_libraries(test_sim PRIVATE pollbench_sim)
 
 # The real simulator program over a pseudo-terminal.
-pollbench_test(test_e2e test_e2e.cpp)
+pollbench_test(test_e2e test_e2e.cpp simprocess.h)
 target_compile_definitions(test_e2e PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
 add_dependencies(test_e2e pollbench-sim)

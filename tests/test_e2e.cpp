@@ -2,6 +2,7 @@
 // to the real pollbench-sim program.
 #include "link/frames.h"
 #include "modal.h"
+#include "simprocess.h"
 #include "tester/main64k.h"
 
 #include <QCheckBox>
@@ -20,50 +21,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#ifndef SIM_PATH
-#error "SIM_PATH names the simulator program"
-#endif
-
 namespace {
 
-constexpr int Long = 15000;  // ms; generous for a loaded machine
-
-// The simulator as a child process: commands on its standard input, what it
-// says collected from its standard output.
-class Sim {
-public:
-    QProcess process;
-    QString said;
-
-    bool start(const QString& link, const QStringList& extra = {})
-    {
-        QObject::connect(&process, &QProcess::readyReadStandardOutput,
-                         [this] { said += QString::fromLocal8Bit(process.readAllStandardOutput()); });
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(SIM_PATH), QStringList{QStringLiteral("--link"), link} + extra);
-        if (!process.waitForStarted(Long))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!said.contains(QStringLiteral("ready ") + link) && t.elapsed() < Long)
-            QTest::qWait(10);
-        return said.contains(QStringLiteral("ready ") + link);
-    }
-    void send(const QString& command) { process.write((command + QLatin1Char('\n')).toLocal8Bit()); }
-    bool saw(const QString& line) const { return said.contains(line + QLatin1Char('\n')); }
-    // End of input ends the run.
-    bool finish()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return true;
-        process.closeWriteChannel();
-        if (process.waitForFinished(Long))
-            return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
-};
+constexpr int Long = SimProcess::Long;
 
 // Captions that live for a poll or two, caught as they pass: a fast timer
 // looks at the window between the events of the link.
@@ -133,7 +93,7 @@ private:
     void step();
 
     std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<Sim> sim_;
+    std::unique_ptr<SimProcess> sim_;
     std::unique_ptr<MAIN64K> w_;
     std::unique_ptr<Watcher> watch_;
     std::unique_ptr<ModalCloser> boxes_;
@@ -145,7 +105,7 @@ void TestE2e::init()
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
     link_ = dir_->filePath(QStringLiteral("COM1"));
-    sim_ = std::make_unique<Sim>();
+    sim_ = std::make_unique<SimProcess>();
     QVERIFY(sim_->start(link_, {QStringLiteral("--stage-polls"), QStringLiteral("1"), QStringLiteral("--log"),
                                 dir_->filePath(QStringLiteral("frames.log"))}));
     boxes_ = std::make_unique<ModalCloser>();
