@@ -1,12 +1,11 @@
 // The hot paths of one poll and one reply, on their own.
-#include "fakeport.h"
 #include "link/frames.h"
 #include "tester/main64k.h"
+#include "windowbench.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -58,55 +57,38 @@ void ReplyTraceLine(benchmark::State& state)
 BENCHMARK(ReplyTraceLine);
 
 // One poll and its reply through the window on an in-memory port, with the
-// trace panes full so every line scrolls a pane.
+// trace panes full so every line scrolls a pane; with `repaint` the window is
+// drawn after each poll, as the event loop does, so 32 rows are repainted.
+void pollWithFullPanes(benchmark::State& state, bool repaint)
+{
+    WindowBench b;
+    b.w->show();
+    b.w->Text2->setText(QStringLiteral("65535"));
+    setCheckValue(b.w->Check4, 1);
+    const QByteArray reply(reinterpret_cast<const char*>(Escrowed.bytes.data()), frames::ValidatorReply::Size);
+    const auto poll = [&] {
+        b.fake->arrive(reply);
+        b.w->PollValidator();
+        b.fake->frames.clear();
+        if (repaint)
+            QCoreApplication::processEvents();
+    };
+    for (int i = 0; i < 20; ++i)
+        poll();
+    for (auto _ : state)
+        poll();
+    QCoreApplication::processEvents();
+}
+
 void PollAndReception(benchmark::State& state)
 {
-    QTemporaryDir dir;
-    auto port = std::make_unique<FakePort>();
-    FakePort* fake = port.get();
-    MAIN64K w(dir.path(), std::move(port));
-    w.Form_Load();
-    w.show();
-    w.Text2->setText(QStringLiteral("65535"));
-    setCheckValue(w.Check4, 1);
-    const QByteArray reply(reinterpret_cast<const char*>(Escrowed.bytes.data()), frames::ValidatorReply::Size);
-    for (int i = 0; i < 20; ++i) {
-        fake->arrive(reply);
-        w.PollValidator();
-    }
-    for (auto _ : state) {
-        fake->arrive(reply);
-        w.PollValidator();
-        fake->frames.clear();
-    }
-    QCoreApplication::processEvents();
+    pollWithFullPanes(state, false);
 }
 BENCHMARK(PollAndReception);
 
-// The same with the window drawn after each poll, as the event loop does:
-// both trace panes scroll, so 32 rows are repainted.
 void PollReceptionAndRepaint(benchmark::State& state)
 {
-    QTemporaryDir dir;
-    auto port = std::make_unique<FakePort>();
-    FakePort* fake = port.get();
-    MAIN64K w(dir.path(), std::move(port));
-    w.Form_Load();
-    w.show();
-    w.Text2->setText(QStringLiteral("65535"));
-    setCheckValue(w.Check4, 1);
-    const QByteArray reply(reinterpret_cast<const char*>(Escrowed.bytes.data()), frames::ValidatorReply::Size);
-    for (int i = 0; i < 20; ++i) {
-        fake->arrive(reply);
-        w.PollValidator();
-        QCoreApplication::processEvents();
-    }
-    for (auto _ : state) {
-        fake->arrive(reply);
-        w.PollValidator();
-        fake->frames.clear();
-        QCoreApplication::processEvents();
-    }
+    pollWithFullPanes(state, true);
 }
 BENCHMARK(PollReceptionAndRepaint);
 

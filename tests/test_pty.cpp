@@ -5,6 +5,7 @@
 #include "link/qtport.h"
 #include "modal.h"
 #include "tester/main64k.h"
+#include "windowbench.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -98,12 +99,6 @@ bool isLineGoneText(const QString& text)
     return text == PortErrorText.arg(porterr::ReadFailed) || text == PortErrorText.arg(porterr::NoHardware);
 }
 
-QByteArray reply(std::array<std::uint8_t, 6> status)
-{
-    const frames::ValidatorReply r = frames::makeReply(0x10, status);
-    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
-}
-
 bool linkCom1(const QTemporaryDir& dir, const QString& target)
 {
     const QString link = dir.filePath(QStringLiteral("COM1"));
@@ -130,6 +125,25 @@ void prepare(MAIN64K& w)
     setCheckValue(w.Check6, 0);
     w.Text2->setText(QStringLiteral("60000"));
 }
+
+// A fresh pseudo-terminal linked as COM1 and a prepared window on it that
+// has been started, with message boxes closed as they come.
+struct OnPty {
+    std::unique_ptr<Peer> peer = std::make_unique<Peer>();
+    QTemporaryDir dir;
+    ModalCloser closer;
+    std::unique_ptr<MAIN64K> window;
+
+    bool start()
+    {
+        if (!peer->isValid() || !linkCom1(dir, peer->slave()))
+            return false;
+        window = std::make_unique<MAIN64K>(dir.path(), nullptr);
+        prepare(*window);
+        setCheckValue(window->Check4, 1);
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -159,29 +173,26 @@ void TestPty::deviceNames()
 
 void TestPty::exchange()
 {
-    Peer peer;
-    QVERIFY(peer.isValid());
-    QTemporaryDir dir;
-    QVERIFY(linkCom1(dir, peer.slave()));
-    ModalCloser closer;
-    MAIN64K w(dir.path(), nullptr);
-    prepare(w);
+    OnPty pty;
+    QVERIFY(pty.start());
+    Peer& peer = *pty.peer;
+    MAIN64K& w = *pty.window;
+    ModalCloser& closer = pty.closer;
 
-    setCheckValue(w.Check4, 1);
     QVERIFY(w.PortReady);
     QCOMPARE(w.MSComm1->portOpen(), true);
     QCOMPARE(descriptorsOn(peer.slave()), 1);
     QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
 
     // A good reply: the next frame flips the acknowledge bit.
-    peer.send(reply({0x01, 0, 0, 0, 0, 0}));
+    peer.send(replyBytes({0x01, 0, 0, 0, 0, 0}));
     QTRY_VERIFY(w.ReplyReceived);
     QCOMPARE(w.Label15->caption(), QStringLiteral(" IDLING"));
     w.PollTime_Timer();
     QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 11 7f 00 00 03 66"));
 
     // A reply in two pieces is read once, when whole.
-    const QByteArray stacked = reply({0x11, 0, 0x18, 0, 0, 0});
+    const QByteArray stacked = replyBytes({0x11, 0, 0x18, 0, 0, 0});
     peer.send(stacked.left(8));
     QTest::qWait(50);
     QVERIFY(!w.ReplyReceived);
@@ -206,7 +217,7 @@ void TestPty::exchange()
     QVERIFY(w.PollTime->isEnabled());
     QCOMPARE(w.MSComm1->inBufferCount(), 0);
     QVERIFY(!w.ReplyReceived);
-    peer.send(reply({0x01, 0, 0, 0, 0, 0}));
+    peer.send(replyBytes({0x01, 0, 0, 0, 0, 0}));
     QTRY_VERIFY(w.ReplyReceived);
     QCOMPARE(closer.count(), 0);
 
@@ -274,18 +285,15 @@ void TestPty::openErrors()
 
 void TestPty::farEndGone()
 {
-    auto peer = std::make_unique<Peer>();
-    QVERIFY(peer->isValid());
+    OnPty pty;
+    QVERIFY(pty.start());
+    std::unique_ptr<Peer>& peer = pty.peer;
+    MAIN64K& w = *pty.window;
+    ModalCloser& closer = pty.closer;
     const QString firstSlave = peer->slave();
-    QTemporaryDir dir;
-    QVERIFY(linkCom1(dir, firstSlave));
-    ModalCloser closer;
-    MAIN64K w(dir.path(), nullptr);
-    prepare(w);
 
-    setCheckValue(w.Check4, 1);
     QCOMPARE(peer->take(8).size(), 8);
-    peer->send(reply({0x01, 0, 0, 0, 0, 0}));
+    peer->send(replyBytes({0x01, 0, 0, 0, 0, 0}));
     QTRY_VERIFY(w.ReplyReceived);
 
     // The validator's end goes away while polls run.
@@ -310,11 +318,11 @@ void TestPty::farEndGone()
     // A new line linked as COM1: the next start sets the port up again.
     peer = std::make_unique<Peer>();
     QVERIFY(peer->isValid());
-    QVERIFY(linkCom1(dir, peer->slave()));
+    QVERIFY(linkCom1(pty.dir, peer->slave()));
     setCheckValue(w.Check4, 1);
     QVERIFY(w.PortReady);
     QCOMPARE(peer->take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
-    peer->send(reply({0x01, 0, 0, 0, 0, 0}));
+    peer->send(replyBytes({0x01, 0, 0, 0, 0, 0}));
     QTRY_VERIFY(w.ReplyReceived);
     w.PollTime_Timer();
     QCOMPARE(peer->take(8).toHex(' '), QByteArray("02 08 11 7f 00 00 03 66"));
@@ -325,14 +333,11 @@ void TestPty::pollBeforeFailureReport()
 {
     // A poll that comes after the port closed itself but before the failure
     // was reported: one box, naming the failure, not the closed port.
-    Peer peer;
-    QVERIFY(peer.isValid());
-    QTemporaryDir dir;
-    QVERIFY(linkCom1(dir, peer.slave()));
-    ModalCloser closer;
-    MAIN64K w(dir.path(), nullptr);
-    prepare(w);
-    setCheckValue(w.Check4, 1);
+    OnPty pty;
+    QVERIFY(pty.start());
+    Peer& peer = *pty.peer;
+    MAIN64K& w = *pty.window;
+    ModalCloser& closer = pty.closer;
     QCOMPARE(peer.take(8).size(), 8);
 
     peer.hangUp();
