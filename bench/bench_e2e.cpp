@@ -2,7 +2,7 @@
 // the virtual validator as a child process on a pseudo-terminal, the frame
 // times taken from the validator's log. Prints one table, each figure beside
 // its target; with --micro it folds in the micro-benchmarks' JSON.
-#include "startup/settings.h"
+#include "settings/settings.h"
 #include "tester/main64k.h"
 
 #include <QApplication>

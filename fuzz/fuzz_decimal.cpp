@@ -1,5 +1,5 @@
 // Arbitrary text through the decimal reading and the rounded conversions.
-#include "startup/decimal.h"
+#include "settings/decimal.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Arbitrary settings text through the line reader and the whole load.
-#include "startup/settings.h"
+#include "settings/settings.h"
 
 #include <cstdint>
 

@@ -58,7 +58,6 @@ ColorSheme::ColorSheme(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frame
 void ColorSheme::Command1_Click(int index)
 {
     answered_ = true;
-    DisplayScheme = std::int16_t(index + 1);
     if (onAnswer)
         onAnswer(index + 1);
     close();

@@ -15,7 +15,7 @@ class ColorSheme : public QWidget {
 public:
     explicit ColorSheme(QWidget* parent = nullptr);
 
-    // DisplayScheme = button element index + 1, then the chooser closes.
+    // Answers scheme = button element index + 1, then the chooser closes.
     void Command1_Click(int index);
 
     std::function<void(int scheme)> onAnswer;

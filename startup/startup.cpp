@@ -1,7 +1,7 @@
 #include "startup/startup.h"
 
 #include "startup/colorsheme.h"
-#include "startup/settings.h"
+#include "settings/settings.h"
 #include "tester/main64k.h"
 
 #include <QDir>
@@ -10,8 +10,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
-
-std::int16_t DisplayScheme = 0;
 
 namespace {
 
@@ -28,6 +26,8 @@ std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
 {
     const QString SettingsPath = settings::settingsPath(programDir);
     const QString shown = QDir::toNativeSeparators(SettingsPath);
+    // 0 unset; 1 and 2 are the chooser's answers; a stored value is taken as it is.
+    std::int16_t DisplayScheme = 0;
 
     if (QFileInfo(SettingsPath).isFile()) {
         try {
@@ -58,7 +58,8 @@ std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
         ColorSheme chooser;
         QEventLoop wait;
         bool answered = false;
-        chooser.onAnswer = [&](int) {
+        chooser.onAnswer = [&](int scheme) {
+            DisplayScheme = std::int16_t(scheme);
             answered = true;
             wait.quit();
         };
@@ -73,6 +74,7 @@ std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
     }
 
     auto window = std::make_unique<MAIN64K>(programDir);
+    window->setDisplayScheme(DisplayScheme);
     window->Form_Load();
     window->show();
     return window;

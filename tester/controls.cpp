@@ -1,6 +1,6 @@
 // The poll-mode button and the START POLL switch.
 #include "link/frames.h"
-#include "startup/decimal.h"
+#include "settings/decimal.h"
 #include "tester/main64k.h"
 
 #include <QLineEdit>

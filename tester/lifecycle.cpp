@@ -1,5 +1,5 @@
 // Loading and closing the tester window.
-#include "startup/settings.h"
+#include "settings/settings.h"
 #include "tester/main64k.h"
 
 #include <QCheckBox>

@@ -20,9 +20,9 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
     createControls();
 
     // A precise poll clock: a coarse timer may slip 5 % of a 30 ms period.
-    PollTime = new VbTimer(0, true, Qt::PreciseTimer, this);
+    PollTime = new IntervalTimer(0, true, Qt::PreciseTimer, this);
     PollTime->onTimer = [this] { PollTime_Timer(); };
-    LEDBlink = new VbTimer(24, false, Qt::PreciseTimer, this);
+    LEDBlink = new IntervalTimer(24, false, Qt::PreciseTimer, this);
     LEDBlink->onTimer = [this] { LEDBlink_Timer(); };
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });

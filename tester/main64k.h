@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/port.h"
+#include "link/intervaltimer.h"
 #include "tester/widgets.h"
 
 #include <QByteArray>
@@ -27,6 +28,11 @@ public:
     // machine. programDir holds SETUP.INI and the COM<n> links.
     explicit MAIN64K(QString programDir, std::unique_ptr<CommPort> port = nullptr, QWidget* parent = nullptr);
     ~MAIN64K() override;
+
+    // The display scheme the start-up found or the chooser gave; saved as
+    // the first settings line.
+    std::int16_t displayScheme() const { return DisplayScheme; }
+    void setDisplayScheme(std::int16_t scheme) { DisplayScheme = scheme; }
 
     // Lifecycle.
     void Form_Load();
@@ -100,8 +106,8 @@ public:
     Line* Line2 = nullptr;
     std::array<Label*, 13> Label8{};
     std::array<Label*, 13> Label9{};
-    VbTimer* PollTime = nullptr;
-    VbTimer* LEDBlink = nullptr;
+    IntervalTimer* PollTime = nullptr;
+    IntervalTimer* LEDBlink = nullptr;
     CommPort* MSComm1 = nullptr;
 
     // Client-area size in pixels.
@@ -117,6 +123,7 @@ private:
     void portFailed(int number);
     void resynchronise();
 
+    std::int16_t DisplayScheme = 0;
     std::unique_ptr<CommPort> port_;
     bool resynchronising_ = false;
     bool commDeferred_ = false;

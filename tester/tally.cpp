@@ -1,5 +1,5 @@
 // Stacked notes per channel; the captions of Label9 are the only store.
-#include "startup/decimal.h"
+#include "settings/decimal.h"
 #include "tester/main64k.h"
 
 #include <QCheckBox>

@@ -6,15 +6,8 @@
 #include <QHash>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPointer>
-#include <QSocketNotifier>
 
 #include <cstdint>
-
-#ifdef Q_OS_LINUX
-#include <sys/timerfd.h>
-#include <unistd.h>
-#endif
 
 QColor colorFromNumber(int number)
 {
@@ -24,92 +17,6 @@ QColor colorFromNumber(int number)
 int numberFromColor(const QColor& c)
 {
     return c.red() | (c.green() << 8) | (c.blue() << 16);
-}
-
-VbTimer::VbTimer(int interval, bool enabled, Qt::TimerType type, QObject* parent)
-    : QObject(parent), interval_(interval), enabled_(enabled)
-{
-    timer_.setTimerType(type);
-    connect(&timer_, &QTimer::timeout, this, &VbTimer::tick);
-#ifdef Q_OS_LINUX
-    if (type == Qt::PreciseTimer) {
-        fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        if (fd_ >= 0) {
-            notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-            connect(notifier_, &QSocketNotifier::activated, this, &VbTimer::kernelTick);
-        }
-    }
-#endif
-    apply();
-}
-
-VbTimer::~VbTimer()
-{
-#ifdef Q_OS_LINUX
-    delete notifier_;
-    if (fd_ >= 0)
-        ::close(fd_);
-#endif
-}
-
-void VbTimer::setInterval(int ms)
-{
-    interval_ = ms;
-    apply();
-}
-
-void VbTimer::setEnabled(bool on)
-{
-    if (on == enabled_)
-        return;
-    enabled_ = on;
-    apply();
-}
-
-void VbTimer::apply()
-{
-    const bool run = enabled_ && interval_ > 0;
-#ifdef Q_OS_LINUX
-    if (fd_ >= 0) {
-        // Arming or disarming also forgets expirations not yet read.
-        itimerspec spec{};
-        if (run) {
-            spec.it_interval.tv_sec = interval_ / 1000;
-            spec.it_interval.tv_nsec = long(interval_ % 1000) * 1000000;
-            spec.it_value = spec.it_interval;
-        }
-        armed_ = timerfd_settime(fd_, 0, &spec, nullptr) == 0 && run;
-        return;
-    }
-#endif
-    if (run)
-        timer_.start(interval_);
-    else
-        timer_.stop();
-}
-
-void VbTimer::kernelTick()
-{
-#ifdef Q_OS_LINUX
-    std::uint64_t expirations = 0;
-    // Nothing to read: stopped or restarted since the line became readable.
-    if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations || !armed_)
-        return;
-#endif
-    // Ticks missed while the loop was busy are not made up: one tick, then
-    // the grid goes on.
-    tick();
-}
-
-void VbTimer::tick()
-{
-    if (inTick_ || !onTimer)
-        return;
-    inTick_ = true;
-    const QPointer<VbTimer> alive(this);  // the handler may close what owns us
-    onTimer();
-    if (alive)
-        inTick_ = false;
 }
 
 Label::Label(QWidget* parent) : QFrame(parent)

@@ -1,6 +1,6 @@
 // The few control kinds the tester window is made of, with the behaviour the
-// window relies on: timers that do not tick at interval 0, labels that only
-// repaint themselves, lamps with a settable fill, check values 0/1/2.
+// window relies on: labels that only repaint themselves, lamps with a
+// settable fill, check values 0/1/2.
 #pragma once
 
 #include <QColor>
@@ -8,55 +8,16 @@
 #include <QGroupBox>
 #include <QObject>
 #include <QPushButton>
-#include <QTimer>
 #include <QWidget>
 
 #include <functional>
 
 class QAbstractButton;
 class QPainter;
-class QSocketNotifier;
 
 // 24-bit colour number with red in the low byte (255 is #FF0000).
 QColor colorFromNumber(int number);
 int numberFromColor(const QColor& color);
-
-// A timer with an interval and an enable flag; it ticks only while enabled
-// with an interval above 0. Setting the interval or enabling restarts the
-// count from zero.
-//
-// A precise timer on Linux runs on a kernel timer (timerfd): Qt rounds every
-// timer wait up to a whole millisecond, which leaves a 30 ms poll period up
-// to a millisecond late and uneven; the kernel timer keeps its ticks on the
-// exact grid of the period. A tick that finds the handler still running
-// (nested event loop) is dropped, as Qt's own timers do.
-class VbTimer : public QObject {
-    Q_OBJECT
-public:
-    VbTimer(int interval, bool enabled, Qt::TimerType type, QObject* parent = nullptr);
-    ~VbTimer() override;
-
-    int interval() const { return interval_; }
-    bool isEnabled() const { return enabled_; }
-    bool isTicking() const { return fd_ >= 0 ? armed_ : timer_.isActive(); }
-    void setInterval(int ms);
-    void setEnabled(bool on);
-
-    std::function<void()> onTimer;
-
-private:
-    void apply();
-    void tick();
-    void kernelTick();
-
-    QTimer timer_;
-    int fd_ = -1;  // the kernel timer, when there is one
-    QSocketNotifier* notifier_ = nullptr;
-    bool armed_ = false;
-    bool inTick_ = false;
-    int interval_;
-    bool enabled_;
-};
 
 // A caption on a fixed place: a caption change repaints this label and
 // nothing else (no size hints, no relayout of the window). An opaque label

@@ -2,7 +2,7 @@
 // helper program it kills.
 #pragma once
 
-#include "startup/settings.h"
+#include "settings/settings.h"
 
 inline settings::SavedSettings firstSettings()
 {

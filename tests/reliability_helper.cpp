@@ -9,7 +9,7 @@
 //   hold DEVICE              opens DEVICE as a serial port and keeps it until
 //                            standard input ends; prints "held" or "failed"
 #include "durability.h"
-#include "startup/settings.h"
+#include "settings/settings.h"
 
 #include <QSerialPort>
 #include <QString>

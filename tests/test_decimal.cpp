@@ -1,6 +1,6 @@
 // Text to 16-bit and 32-bit whole numbers, as the settings file and the
 // operator's entries are read.
-#include "startup/decimal.h"
+#include "settings/decimal.h"
 
 #include <QTest>
 

@@ -3,7 +3,7 @@
 //
 // POLLBENCH_KILL_TRIALS sets the number of kills (200).
 #include "durability.h"
-#include "startup/settings.h"
+#include "settings/settings.h"
 
 #include <QDir>
 #include <QFile>

@@ -98,8 +98,8 @@ void TestLifecycle::firstRun()
     ModalCloser boxes;
     auto port = std::make_unique<FakePort>();
     FakePort* fake = port.get();
-    DisplayScheme = 2;  // the chooser's answer on a first run does not survive
     MAIN64K w(dir.path(), std::move(port));
+    w.setDisplayScheme(2);  // the chooser's answer on a first run does not survive
     w.Form_Load();
 
     QCOMPARE(w.ComPort, 1);
@@ -110,7 +110,7 @@ void TestLifecycle::firstRun()
     QCOMPARE(w.PollMode, 1);
     QCOMPARE(w.Command1->text(), QStringLiteral("Normal Poll"));
     QCOMPARE(w.Command1->palette().color(QPalette::Button), QColor(0xFF8080));
-    QCOMPARE(DisplayScheme, 1);
+    QCOMPARE(w.displayScheme(), 1);
     QCOMPARE(checkValue(w.Check4), 0);
     QVERIFY(w.ReopenPort);
     QVERIFY(!w.PollTime->isTicking());
@@ -167,8 +167,8 @@ void TestLifecycle::load()
     ModalCloser boxes;
     auto port = std::make_unique<FakePort>();
     FakePort* fake = port.get();
-    DisplayScheme = 2;
     MAIN64K w(dir.path(), std::move(port));
+    w.setDisplayScheme(2);
     w.Form_Load();
 
     QCOMPARE(w.Text1->text(), portBox);
@@ -178,7 +178,7 @@ void TestLifecycle::load()
     QCOMPARE(w.PollMode, 1);
     QCOMPARE(w.Command1->text(), QStringLiteral("Normal Poll"));
     QVERIFY(w.ReopenPort);
-    QCOMPARE(DisplayScheme, 2);  // a stored scheme is the start-up's business
+    QCOMPARE(w.displayScheme(), 2);  // a stored scheme is the start-up's business
     QVERIFY(fake->calls.isEmpty());
     QCOMPARE(boxes.count(), 0);  // a damaged file is not worth a word
 }
@@ -206,6 +206,7 @@ void TestLifecycle::extraLinesGoneAtClose()
     const QStringList lines = withLines({{3, QString::fromLatin1("Poll.Rate   = 1\xe9")}});
     writeFile(dir.filePath("SETUP.INI"), iniBytes(lines + QStringList{"14th.Check   = 1", "note"}));
     MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.setDisplayScheme(1);  // as the start-up read it from the first line
     w.Form_Load();
     QCOMPARE(w.Text2->text(), QString::fromLatin1("1\xe9"));
     w.show();

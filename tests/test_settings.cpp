@@ -1,7 +1,7 @@
 // SETUP.INI as text: the line reader, the positional parse and the bytes
 // written.
 #include "settingstext.h"
-#include "startup/settings.h"
+#include "settings/settings.h"
 
 #include <QTemporaryDir>
 #include <QTest>

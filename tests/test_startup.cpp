@@ -112,7 +112,7 @@ void TestStartup::startup_data()
     QTest::addColumn<bool>("chooser");  // the chooser is expected
     QTest::addColumn<int>("boxes");
     QTest::addColumn<bool>("deleted");
-    QTest::addColumn<int>("scheme");    // DisplayScheme with the tester window up; -999: no window
+    QTest::addColumn<int>("scheme");    // display scheme of the tester window; -999: no window
     QTest::addColumn<QString>("rate");  // poll-rate box
     QTest::addColumn<QString>("firstLine");  // of the file written at close
 
@@ -161,7 +161,6 @@ void TestStartup::startup()
     }
     ModalCloser closer;
     ChooserDriver driver(answer);
-    DisplayScheme = 0;
     auto w = MAIN_Form_Load(dir.path());
 
     QCOMPARE(driver.facts.shown, chooser);
@@ -169,13 +168,12 @@ void TestStartup::startup()
     QCOMPARE(QFileInfo::exists(path), hasFile && !deleted);
     if (scheme == -999) {
         QVERIFY(!w);
-        QCOMPARE(DisplayScheme, 0);
         QVERIFY(!QFileInfo::exists(path));
         return;
     }
     QVERIFY(w);
     QVERIFY(w->isVisible());
-    QCOMPARE(DisplayScheme, scheme);
+    QCOMPARE(w->displayScheme(), scheme);
     QCOMPARE(w->Text2->text(), rate);
     QVERIFY(w->close());
     QFile f(path);
@@ -187,7 +185,6 @@ void TestStartup::chooserLayout()
 {
     QTemporaryDir dir;
     ChooserDriver driver(0);
-    DisplayScheme = 0;
     auto w = MAIN_Form_Load(dir.path());
     QVERIFY(w);
     const ChooserFacts& f = driver.facts;

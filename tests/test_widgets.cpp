@@ -2,6 +2,7 @@
 // even for an expiration that was waiting when it was stopped; a restart
 // counts from zero; a tick never runs inside itself. A label drawn from its
 // cache of finished looks shows what it was last given.
+#include "link/intervaltimer.h"
 #include "tester/widgets.h"
 
 #include <QApplication>
@@ -14,7 +15,7 @@
 namespace {
 
 struct Counted {
-    VbTimer timer;
+    IntervalTimer timer;
     int ticks = 0;
     explicit Counted(Qt::TimerType type, int interval = 0) : timer(interval, false, type)
     {
@@ -127,7 +128,7 @@ void TestWidgets::tickNeverNests_data()
 void TestWidgets::tickNeverNests()
 {
     QFETCH(int, type);
-    VbTimer timer(10, false, Qt::TimerType(type));
+    IntervalTimer timer(10, false, Qt::TimerType(type));
     int depth = 0, deepest = 0, ticks = 0;
     timer.onTimer = [&] {
         ++ticks;

@@ -1,6 +1,5 @@
 // The tester window's side of SETUP.INI.
-#include "startup/settings.h"
-#include "startup/startup.h"
+#include "settings/settings.h"
 #include "tester/main64k.h"
 
 #include <QCheckBox>

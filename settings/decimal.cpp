@@ -1,4 +1,4 @@
-#include "startup/decimal.h"
+#include "settings/decimal.h"
 
 #include <charconv>
 #include <cmath>

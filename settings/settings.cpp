@@ -1,6 +1,6 @@
-#include "startup/settings.h"
+#include "settings/settings.h"
 
-#include "startup/decimal.h"
+#include "settings/decimal.h"
 
 #include <QDir>
 #include <QFile>
