@@ -449,12 +449,12 @@ int main(int argc, char* argv[])
     // own handler, on the port's own notification.
     std::vector<double> accepted;
     accepted.reserve(1 << 16);
-    const auto own = w->MSComm1->onComm;
+    const auto own = w->session()->port().onComm;
     MAIN64K* window = w.get();
-    w->MSComm1->onComm = [own, window, &accepted] {
-        const bool before = window->ReplyReceived;
+    w->session()->port().onComm = [own, window, &accepted] {
+        const bool before = window->session()->replyReceived();
         own();
-        if (!before && window->ReplyReceived)
+        if (!before && window->session()->replyReceived())
             accepted.push_back(nowSeconds());
     };
 
@@ -468,7 +468,7 @@ int main(int argc, char* argv[])
     spin(idleSeconds * 1000);
     const double idleCpu = 100.0 * (cpuSeconds() - idleCpu0) / (nowSeconds() - idle0);
     const long hwm = statusKb(QStringLiteral("self"), "VmHWM:");
-    const bool portWorked = w->PortReady;
+    const bool portWorked = w->session()->portReady();
 
     w.reset();
     sim.stop();

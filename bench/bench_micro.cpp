@@ -39,20 +39,17 @@ BENCHMARK(CheckAndDecodeReply);
 
 void HostTraceLine(benchmark::State& state)
 {
-    const QString code = QStringLiteral("STK");
+    const frames::HostMessage m = frames::hostMessageFrom(0x11, 0x7F, 0x30, 0x7E);
     for (auto _ : state)
-        benchmark::DoNotOptimize(frames::hostTraceLine(0x11, 0x7F, 0x30, 0x7E, 0x28, code));
+        benchmark::DoNotOptimize(frames::hostTraceLine(m));
 }
 BENCHMARK(HostTraceLine);
 
 void ReplyTraceLine(benchmark::State& state)
 {
-    std::array<int, 10> bytes{};
-    for (int i = 0; i < 10; ++i)
-        bytes[i] = Escrowed.bytes[i + 1];
     const QString code = QStringLiteral("ESC"), channel = QStringLiteral("3"), none = QStringLiteral("   ");
     for (auto _ : state)
-        benchmark::DoNotOptimize(frames::replyTraceLine(std::span<const int, 10>(bytes), code, channel, none));
+        benchmark::DoNotOptimize(frames::replyTraceLine(Escrowed, code, channel, none));
 }
 BENCHMARK(ReplyTraceLine);
 
@@ -68,7 +65,7 @@ void pollWithFullPanes(benchmark::State& state, bool repaint)
     const QByteArray reply(reinterpret_cast<const char*>(Escrowed.bytes.data()), frames::ValidatorReply::Size);
     const auto poll = [&] {
         b.fake->arrive(reply);
-        b.w->PollValidator();
+        b.w->session()->PollValidator();
         b.fake->frames.clear();
         if (repaint)
             QCoreApplication::processEvents();

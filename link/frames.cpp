@@ -44,6 +44,34 @@ HostMessage buildHostMessage(const HostRequest& r)
     return hostMessageFrom(control, channelEnables0(r.channels), data1, channelEnables2(r.channels));
 }
 
+Request HostMessage::request() const
+{
+    if (isEmpty())
+        return Request::None;
+    if (data1() & StackBit)
+        return Request::Stack;
+    if (data1() & ReturnBit)
+        return Request::Return;
+    return Request::Plain;
+}
+
+QByteArray HostMessage::toByteArray() const
+{
+    if (isEmpty())
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), Size);
+}
+
+ValidatorReply ValidatorReply::fromBytes(const QByteArray& data)
+{
+    return fromBytes(std::span(reinterpret_cast<const std::uint8_t*>(data.constData()), std::size_t(data.size())));
+}
+
+QByteArray ValidatorReply::toByteArray() const
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), Size);
+}
+
 ValidatorReply ValidatorReply::fromBytes(std::span<const std::uint8_t> data)
 {
     ValidatorReply r;
@@ -112,34 +140,49 @@ QString ToHex(int value)
     return QString::fromLatin1(text, 2);
 }
 
-QString hostTraceLine(int control, int data0, int data1, int data2, int checksum, const QString& commandCode)
+QString commandCode(Request request)
+{
+    switch (request) {
+    case Request::Plain:
+        return QStringLiteral("   ");
+    case Request::Stack:
+        return QStringLiteral("STK");
+    case Request::Return:
+        return QStringLiteral("RTN");
+    case Request::None:
+        break;
+    }
+    return {};
+}
+
+QString hostTraceLine(const HostMessage& m)
 {
     QString line;
     line.reserve(32);
     line += QLatin1StringView(" 02 08 ");
-    line += ToHex(control);
+    line += ToHex(m.control());
     line += QLatin1Char(' ');
-    line += ToHex(data0);
+    line += ToHex(m.data0());
     line += QLatin1Char(' ');
-    line += ToHex(data1);
+    line += ToHex(m.data1());
     line += QLatin1Char(' ');
-    line += ToHex(data2);
+    line += ToHex(m.data2());
     line += QLatin1StringView(" 03 ");
-    line += ToHex(checksum);
+    line += ToHex(m.checksum());
     line += QLatin1Char(' ');
-    line += commandCode;
+    line += commandCode(m.request());
     return line;
 }
 
-QString replyTraceLine(std::span<const int, 10> replyBytes, const QString& stateCode, const QString& channelText,
+QString replyTraceLine(const ValidatorReply& reply, const QString& stateCode, const QString& channelText,
                        const QString& eventCode)
 {
     QString line;
     line.reserve(48);
     line += QLatin1StringView(" 02");
-    for (int b : replyBytes) {
+    for (int i = 1; i < ValidatorReply::Size; ++i) {
         line += QLatin1Char(' ');
-        line += ToHex(b);
+        line += ToHex(reply.bytes[i]);
     }
     line += QLatin1Char(' ');
     line += stateCode;
@@ -148,6 +191,21 @@ QString replyTraceLine(std::span<const int, 10> replyBytes, const QString& state
     line += QLatin1Char(' ');
     line += eventCode;
     return line;
+}
+
+QString hexBytes(const QByteArray& bytes)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    QString text;
+    text.reserve(bytes.size() * 3);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (i)
+            text += QLatin1Char(' ');
+        const auto b = std::uint8_t(bytes[i]);
+        text += QLatin1Char(digits[b >> 4]);
+        text += QLatin1Char(digits[b & 0x0F]);
+    }
+    return text;
 }
 
 }  // namespace frames

@@ -2,6 +2,7 @@
 // the channel-number rule. Pure data handling: no window, no port.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <array>
@@ -22,11 +23,19 @@ inline constexpr std::uint8_t ReturnBit = 0x40;
 // status 0 bit the poll cycle reads to stack or return a note
 inline constexpr std::uint8_t EscrowedBit = 0x04;
 
+// What a host message asks of the validator besides its status. None: no
+// message has been built yet (all bytes zero).
+enum class Request : std::uint8_t { None, Plain, Stack, Return };
+
 // 8 bytes, host to validator.
 struct HostMessage {
     static constexpr int Size = 8;
     std::array<std::uint8_t, Size> bytes{};
 
+    bool isEmpty() const { return bytes[0] != STX; }
+    Request request() const;
+    // The bytes to write; empty before a message has been built.
+    QByteArray toByteArray() const;
     std::uint8_t control() const { return bytes[2]; }
     std::uint8_t data0() const { return bytes[3]; }
     std::uint8_t data1() const { return bytes[4]; }
@@ -56,6 +65,8 @@ struct ValidatorReply {
     std::array<std::uint8_t, Size> bytes{};
 
     static ValidatorReply fromBytes(std::span<const std::uint8_t> data);  // first 11, zero-padded
+    static ValidatorReply fromBytes(const QByteArray& data);
+    QByteArray toByteArray() const;
     std::uint8_t status(int i) const { return bytes[3 + i]; }
     bool startsWithStx() const { return bytes[0] == STX; }
     std::uint8_t computedChecksum() const;  // XOR of bytes 1..8
@@ -120,8 +131,14 @@ QString ToHex(int value);
 
 inline const QString NoResponseLine = QStringLiteral("       NO RESPONSE!  TIMEOUT");
 
-QString hostTraceLine(int control, int data0, int data1, int data2, int checksum, const QString& commandCode);
-QString replyTraceLine(std::span<const int, 10> replyBytes, const QString& stateCode, const QString& channelText,
+// "   ", "STK", "RTN"; empty before a message has been built.
+QString commandCode(Request request);
+
+// The STX, length and ETX columns are fixed text, not taken from the frame.
+QString hostTraceLine(const HostMessage& message);
+QString replyTraceLine(const ValidatorReply& reply, const QString& stateCode, const QString& channelText,
                        const QString& eventCode);
+// Bytes as two upper-case hexadecimal digits each, one blank between.
+QString hexBytes(const QByteArray& bytes);
 
 }  // namespace frames

@@ -1,107 +1,201 @@
-// One poll: open the port when asked to, build a new host message after a
-// good reply or send the last one again, show it in the trace.
-#include "link/frames.h"
-#include "tester/main64k.h"
+// One poll: set the port up when asked to, build a new host message after a
+// good reply or send the last one again.
+#include "link/pollsession.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
-
-void MAIN64K::PollTime_Timer()
+PollMode nextPollMode(PollMode mode)
 {
-    if (checkValue(Check4) == 1)
+    switch (mode) {
+    case PollMode::Normal:
+        return PollMode::StepInto;
+    case PollMode::StepInto:
+        return PollMode::Interrupt;
+    case PollMode::Interrupt:
+        return PollMode::NegativeAck;
+    case PollMode::NegativeAck:
+        break;
+    }
+    return PollMode::Normal;
+}
+
+PollSession::PollSession(std::unique_ptr<CommPort> port, QObject* parent)
+    : QObject(parent),
+      port_(std::move(port)),
+      // A precise poll clock: a coarse timer may slip 5 % of a 30 ms period.
+      PollTime(0, true, Qt::PreciseTimer, this)
+{
+    // Nothing decoded yet: every text starts empty.
+    decoding_ = {QString(), QString(), QString(), QString(), 0, QString()};
+    PollTime.onTimer = [this] { PollTime_Timer(); };
+    port_->onComm = [this] { MSComm1_OnComm(); };
+    port_->onFailure = [this](int number) { portFailure(number); };
+}
+
+PollSession::~PollSession()
+{
+    port_->onComm = nullptr;
+    port_->onFailure = nullptr;
+    if (port_->portOpen())
+        port_->close();
+}
+
+void PollSession::setPortNumber(std::int16_t number)
+{
+    if (number != portNumber_)
+        reopen_ = true;
+    portNumber_ = number;
+}
+
+void PollSession::setMode(PollMode mode)
+{
+    if (mode == mode_)
+        return;
+    mode_ = mode;
+    emit modeChanged(mode);
+}
+
+void PollSession::setChannelEnabled(int channel, bool on)
+{
+    if (channel >= 1 && channel <= frames::ChannelCount)
+        channels_[channel - 1] = on;
+}
+
+bool PollSession::channelEnabled(int channel) const
+{
+    return channel >= 1 && channel <= frames::ChannelCount && channels_[channel - 1];
+}
+
+void PollSession::start()
+{
+    running_ = true;
+    // A start in these modes runs the clock and acts as if the last message
+    // had been answered, so the first message after it is new, control 0x10.
+    if (mode_ == PollMode::Normal || mode_ == PollMode::NegativeAck) {
+        PollTime.setInterval(period_);
+        PollTime.setEnabled(true);
+        replyReceived_ = true;
+        ack_ = true;
+        awaitingReply_ = false;
+    }
+    emit started();
+    port_->discardInput();
+    PollValidator();
+}
+
+void PollSession::suspend()
+{
+    PollTime.setEnabled(false);
+    if (!running_)
+        return;
+    running_ = false;
+    emit suspended();
+}
+
+void PollSession::closePort()
+{
+    suspend();
+    portReady_ = false;
+    reopen_ = true;
+    if (port_->portOpen())
+        port_->close();
+}
+
+void PollSession::stopRunning()
+{
+    if (!running_)
+        return;
+    running_ = false;
+    PollTime.setEnabled(false);
+    emit stopped();
+}
+
+void PollSession::PollTime_Timer()
+{
+    if (running_)
         PollValidator();
 }
 
-void MAIN64K::OpenCommPort()
+void PollSession::OpenCommPort()
 {
     try {
-        if (MSComm1->portOpen())
-            MSComm1->close();
-        MSComm1->setCommPort(ComPort);
-        MSComm1->setSettings(QStringLiteral("9600, E, 7, 1"));
-        MSComm1->setInputLen(0);
-        MSComm1->setInputMode(1);
-        MSComm1->setRThreshold(10);
-        MSComm1->setSThreshold(1);
-        MSComm1->setDTREnable(true);
-        MSComm1->setRTSEnable(true);
-        MSComm1->open();
-        PortReady = true;
+        if (port_->portOpen())
+            port_->close();
+        port_->setCommPort(portNumber_);
+        port_->setSettings(LineSettingsText);
+        port_->setInputLen(0);
+        port_->setInputMode(1);
+        port_->setRThreshold(10);
+        port_->setSThreshold(1);
+        port_->setDTREnable(true);
+        port_->setRTSEnable(true);
+        port_->open();
+        portReady_ = true;
     } catch (const PortError& e) {
-        PortReady = false;
-        setCheckValue(Check4, 0);
-        showPortError(e.number());
-        Text1->setFocus();
-        Text1->setSelection(0, int(Text1->text().size()));
+        portReady_ = false;
+        stopRunning();
+        emit portFailed(e.number());
     }
 }
 
-void MAIN64K::PollValidator()
+void PollSession::PollValidator()
 {
-    if (ReopenPort)
+    if (reopen_)
         OpenCommPort();
-    if (!PortReady)
+    if (!portReady_)
         return;
-    ReopenPort = false;
+    reopen_ = false;
 
-    Shape2[0]->setFillColor(255);
-    LEDBlink->setEnabled(true);
+    emit pollBegins();
 
-    if (ReplyReceived && PollMode != 4) {
-        HostCommandCode = QStringLiteral("   ");
-        Label14->setCaption(QStringLiteral(" RUNNING"));
-        AckToggle = !AckToggle;
-
-        StackRequest = false;
-        ReturnRequest = false;
-        const bool escrowed = (ReplyBytes[2] & frames::EscrowedBit) != 0;  // status 0
-        bool stack = false;
-        bool giveBack = false;
-        if (escrowed && ChannelNumber == 0) {
-            giveBack = true;
-        } else if (escrowed && checkValue(Check6) == 1) {
-            // A channel the window does not have cannot be enabled: return the note.
-            if (ChannelNumber <= frames::ChannelCount && checkValue(Check1[ChannelNumber - 1]) == 1)
-                stack = true;
-            else
-                giveBack = true;
-        }
-        if (stack) {
-            StackRequest = true;
-            HostCommandCode = QStringLiteral("STK");
-            Label14->setCaption(QStringLiteral(" STACK BILL"));
-        } else if (giveBack) {
-            ReturnRequest = true;
-            HostCommandCode = QStringLiteral("RTN");
-            Label14->setCaption(QStringLiteral(" RETURN BILL"));
-        }
-
+    const bool build = replyReceived_ && mode_ != PollMode::NegativeAck;
+    if (build) {
+        ack_ = !ack_;
         frames::HostRequest request;
-        request.ack = AckToggle;
-        for (int n = 0; n < frames::ChannelCount; ++n)
-            request.channels[n] = checkValue(Check1[n]) == 1;
-        request.escrow = checkValue(Check6) == 1;
-        request.stack = StackRequest;
-        request.returnNote = ReturnRequest;
-        const frames::HostMessage m = frames::buildHostMessage(request);
-        HostMessageText = QByteArray(reinterpret_cast<const char*>(m.bytes.data()), frames::HostMessage::Size);
-        HostControl = m.control();
-        HostData0 = m.data0();
-        HostData1 = m.data1();
-        HostData2 = m.data2();
-        HostChecksum = m.checksum();
+        request.ack = ack_;
+        request.channels = channels_;
+        request.escrow = escrow_;
+        const bool escrowed = (reply_.status(0) & frames::EscrowedBit) != 0;
+        const int channel = decoding_.channelNumber;
+        if (escrowed && channel == 0) {
+            request.returnNote = true;
+        } else if (escrowed && escrow_) {
+            // A channel the tester does not have cannot be enabled: the note goes back.
+            if (channelEnabled(channel))
+                request.stack = true;
+            else
+                request.returnNote = true;
+        }
+        message_ = frames::buildHostMessage(request);
+        emit messageBuilt(message_);
     }
 
     try {
-        MSComm1->output(HostMessageText);
+        port_->output(message_.toByteArray());
     } catch (const PortError& e) {
-        portFailed(e.number());
+        portFailure(e.number());
         return;
     }
 
-    ShowHostMessage();
-    ReplyReceived = false;
-    if (PollMode == 2)
-        setCheckValue(Check4, 0);
+    if (!replyReceived_ && awaitingReply_)
+        emit noResponse();
+    emit messageSent(message_, !build);
+    replyReceived_ = false;
+    awaitingReply_ = !message_.isEmpty();
+    if (mode_ == PollMode::StepInto)
+        stopRunning();
+}
+
+// The port died while polling (adapter pulled, far end gone, a write
+// refused): the same as a set-up that failed, so the next start sets it up
+// again. The port layer has closed the port already and reports once.
+void PollSession::portFailure(int number)
+{
+    if (port_->portOpen())
+        port_->close();
+    const bool wasReady = portReady_;
+    portReady_ = false;
+    reopen_ = true;
+    if (!wasReady)
+        return;  // this failure is being reported already
+    stopRunning();
+    emit portFailed(number);
 }

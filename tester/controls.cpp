@@ -29,12 +29,13 @@ constexpr int MinPollPeriod = 30;
 
 void MAIN64K::Command1_Click()
 {
-    PollMode = std::int16_t(PollMode + 1);
-    if (PollMode == 5)
-        PollMode = 1;
-    if (PollMode < 1 || PollMode > 4)
-        return;  // no mode of the button's; it keeps its face
-    const Mode& m = Modes[PollMode - 1];
+    session_->setMode(nextPollMode(session_->mode()));
+    showPollMode();
+}
+
+void MAIN64K::showPollMode()
+{
+    const Mode& m = Modes[int(session_->mode()) - 1];
     Command1->setText(QString::fromLatin1(m.caption));
     QPalette p = Command1->palette();
     p.setColor(QPalette::Button, QColor(m.face));
@@ -44,7 +45,7 @@ void MAIN64K::Command1_Click()
 void MAIN64K::Check4_Click()
 {
     if (checkValue(Check4) != 1) {
-        PollTime->setEnabled(false);
+        session_->suspend();
         Label14->setCaption(QStringLiteral(" SYSTEM SUSPENDED"));
         return;
     }
@@ -69,25 +70,17 @@ void MAIN64K::Check4_Click()
         return;
     }
 
-    if (*port != double(ComPort)) {
-        ReopenPort = true;
-        ComPort = *roundToInt16(*port);
+    // Any other number, even one that rounds to the same port, sets the port up anew.
+    if (*port != double(session_->portNumber())) {
+        session_->requestReopen();
+        session_->setPortNumber(*roundToInt16(*port));
     }
     if (*period < MinPollPeriod)
         Text2->setText(QStringLiteral("30"));
+    session_->setPollPeriod(*toInt32(Text2->text()));
 
-    if (PollMode == 1 || PollMode == 4) {
-        PollTime->setInterval(*toInt32(Text2->text()));
-        PollTime->setEnabled(true);
-        ReplyReceived = true;
-        TraceRow = 0;
-        AckToggle = true;
-        for (int k = 0; k <= 15; ++k) {
-            Label18[k]->setCaption(QString());
-            Label20[k]->setCaption(QString());
-        }
-    }
-
-    MSComm1->discardInput();
-    PollValidator();
+    // A start that runs the poll clock begins with empty panes.
+    if (session_->mode() == PollMode::Normal || session_->mode() == PollMode::NegativeAck)
+        clearTrace();
+    session_->start();
 }

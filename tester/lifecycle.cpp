@@ -33,15 +33,15 @@ void MAIN64K::Form_Load()
                 setWindowState(windowState() | Qt::WindowMaximized);
         }
         setCheckValue(Check6, 1);
-        Text1->setText(QString::number(ComPort));
-        ReopenPort = true;
+        Text1->setText(QString::number(session_->portNumber()));
+        session_->requestReopen();
     };
 
     try {
         LoadSettings();
         settle();
-        PollMode = 0;
-        Command1_Click();
+        session_->setMode(PollMode::Normal);
+        showPollMode();
         return;
     } catch (const settings::FileError& e) {
         // A file that is there but cannot be read is worth a word; the
@@ -54,12 +54,12 @@ void MAIN64K::Form_Load()
     }
 
     try {
-        for (int i = 7; i <= 12; ++i)
+        for (int i = 7; i < frames::ChannelCount; ++i)
             setCheckValue(Check1[i], 0);
         settle();
         ValueChg();
-        PollMode = 0;
-        Command1_Click();
+        session_->setMode(PollMode::Normal);
+        showPollMode();
     } catch (const std::exception& e) {
         tellOperator(this, QStringLiteral("The window could not be set up: %1").arg(QString::fromStdString(e.what())));
     }
@@ -70,8 +70,7 @@ void MAIN64K::Form_Unload()
     // The close never fails and the settings are saved even when releasing
     // the port does not work out.
     try {
-        if (MSComm1->portOpen())
-            MSComm1->close();
+        session_->closePort();
     } catch (const std::exception& e) {
         tellOperator(this, QStringLiteral("The serial port could not be closed.\n\n%1").arg(QString::fromStdString(e.what())));
     }

@@ -9,31 +9,65 @@
 #include <QPushButton>
 
 MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* parent)
-    : QWidget(parent), ProgramDir(std::move(programDir)), port_(std::move(port))
+    : QWidget(parent), ProgramDir(std::move(programDir))
 {
-    if (!port_)
-        port_ = std::make_unique<QtPort>(ProgramDir);
-    MSComm1 = port_.get();
-    MSComm1->onComm = [this] { MSComm1_OnComm(); };
-    MSComm1->onFailure = [this](int number) { portFailed(number); };
+    if (!port)
+        port = std::make_unique<QtPort>(ProgramDir);
+    session_ = std::make_unique<PollSession>(std::move(port));
 
     createControls();
 
-    // A precise poll clock: a coarse timer may slip 5 % of a 30 ms period.
-    PollTime = new IntervalTimer(0, true, Qt::PreciseTimer, this);
-    PollTime->onTimer = [this] { PollTime_Timer(); };
     LEDBlink = new IntervalTimer(24, false, Qt::PreciseTimer, this);
     LEDBlink->onTimer = [this] { LEDBlink_Timer(); };
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Check4, &QPushButton::toggled, this, [this] { Check4_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connectSession();
 }
 
 MAIN64K::~MAIN64K()
 {
-    MSComm1->onComm = nullptr;
-    MSComm1->onFailure = nullptr;
+    // The session goes first: nothing it reports may reach half-destroyed controls.
+    session_->disconnect(this);
+    session_.reset();
+}
+
+void MAIN64K::connectSession()
+{
+    PollSession* s = session_.get();
+    // What the operator sets reaches the session as it changes.
+    for (int i = 0; i < frames::ChannelCount; ++i) {
+        QCheckBox* box = Check1[i];
+        s->setChannelEnabled(i + 1, checkValue(box) == 1);
+        connect(box, &QCheckBox::stateChanged, this, [s, i](int state) { s->setChannelEnabled(i + 1, state == Qt::Checked); });
+    }
+    s->setEscrow(checkValue(Check6) == 1);
+    connect(Check6, &QPushButton::toggled, this, [s](bool on) { s->setEscrow(on); });
+
+    connect(s, &PollSession::pollBegins, this, [this] {
+        Shape2[0]->setFillColor(255);
+        LEDBlink->setEnabled(true);
+    });
+    connect(s, &PollSession::messageBuilt, this, [this](const frames::HostMessage& m) {
+        switch (m.request()) {
+        case frames::Request::Stack:
+            Label14->setCaption(QStringLiteral(" STACK BILL"));
+            break;
+        case frames::Request::Return:
+            Label14->setCaption(QStringLiteral(" RETURN BILL"));
+            break;
+        default:
+            Label14->setCaption(QStringLiteral(" RUNNING"));
+            break;
+        }
+    });
+    connect(s, &PollSession::messageSent, this, [this] { ShowHostMessage(); });
+    connect(s, &PollSession::replyChecked, this, [this] { replyChecked(); });
+    connect(s, &PollSession::noteStacked, this, [this] { CountStackedNote(); });
+    // START POLL springs back when the session stops by itself.
+    connect(s, &PollSession::stopped, this, [this] { setCheckValue(Check4, 0); });
+    connect(s, &PollSession::portFailed, this, [this](int number) { portFailed(number); });
 }
 
 void MAIN64K::closeEvent(QCloseEvent* event)
@@ -43,6 +77,11 @@ void MAIN64K::closeEvent(QCloseEvent* event)
         Form_Unload();
     }
     event->accept();
+}
+
+void MAIN64K::PollTime_Timer()
+{
+    session_->PollTime_Timer();
 }
 
 void MAIN64K::showPortError(int number)
@@ -56,19 +95,10 @@ void MAIN64K::showPortError(int number)
     box.exec();
 }
 
-// The port died while polling (adapter pulled, far end gone, a write
-// refused): the same as a set-up that failed, so the next start sets it up
-// again. The port layer has closed the port already and reports once.
+// The port could not be set up or died while polling: the operator is told
+// once and the port box is ready for another number.
 void MAIN64K::portFailed(int number)
 {
-    if (MSComm1->portOpen())
-        MSComm1->close();
-    const bool wasReady = PortReady;
-    PortReady = false;
-    ReopenPort = true;
-    if (!wasReady)
-        return;  // this failure is being reported already
-    setCheckValue(Check4, 0);
     showPortError(number);
     Text1->setFocus();
     Text1->setSelection(0, int(Text1->text().size()));

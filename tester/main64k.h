@@ -1,9 +1,10 @@
-// The tester window: owner of every control, both timers, the serial port
-// and all the state the link and the operator controls share.
+// The tester window: the controls, the handlers that hand the operator's
+// input to the poll session, and the painting of what the session reports.
 #pragma once
 
-#include "link/port.h"
+#include "link/frames.h"
 #include "link/intervaltimer.h"
+#include "link/pollsession.h"
 #include "tester/widgets.h"
 
 #include <QByteArray>
@@ -40,11 +41,8 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    // Validator link.
+    // What the session reports, painted.
     void PollTime_Timer();
-    void PollValidator();
-    void OpenCommPort();
-    void MSComm1_OnComm();
     void ShowHostMessage();
     void ShowValidatorReply();
     void LEDBlink_Timer();
@@ -56,25 +54,13 @@ public:
     void CountStackedNote();
     void ValueChg();
 
-    // ---- fields ----
-    QString ProgramDir;
-    QString SettingsPath;
-    QString SettingsText;
-    std::int16_t ComPort = 0;
-    bool ReopenPort = false;
-    bool PortReady = false;
-    std::int16_t PollMode = 0;
-    bool ReplyReceived = false;
-    bool AckToggle = false;
-    bool StackRequest = false;
-    bool ReturnRequest = false;
-    QByteArray HostMessageText;
-    QString HostCommandCode;
-    int HostControl = 0, HostData0 = 0, HostData1 = 0, HostData2 = 0, HostChecksum = 0;
-    std::int16_t ChannelNumber = 0;
-    std::array<int, 10> ReplyBytes{};  // bytes 1..10 of the last reply
-    QString StateText, StateCode, EventText, EventCode, ChannelText, LastChannelText;
-    std::int16_t TraceRow = 0;
+    PollSession* session() { return session_.get(); }
+    const PollSession* session() const { return session_.get(); }
+    const QString& settingsPath() const { return SettingsPath; }
+    // Host lines written since the panes were last cleared, held at 17 once they scroll.
+    int traceRow() const { return TraceRow; }
+    // Notes stacked per channel since the last reset; the counts' captions show them.
+    const std::array<std::int64_t, frames::ChannelCount>& tally() const { return StackedCounts; }
 
     // ---- controls ----
     QLabel* Picture1 = nullptr;
@@ -86,7 +72,7 @@ public:
     QPushButton* Check6 = nullptr;
     QGroupBox* Frame1 = nullptr;
     Label* Label24 = nullptr;
-    std::array<QCheckBox*, 13> Check1{};
+    std::array<QCheckBox*, frames::ChannelCount> Check1{};
     Line* Line1 = nullptr;
     Line* Line3 = nullptr;
     QPushButton* Check4 = nullptr;
@@ -104,11 +90,9 @@ public:
     QGroupBox* Frame2 = nullptr;
     QPushButton* Command2 = nullptr;
     Line* Line2 = nullptr;
-    std::array<Label*, 13> Label8{};
-    std::array<Label*, 13> Label9{};
-    IntervalTimer* PollTime = nullptr;
+    std::array<Label*, frames::ChannelCount> Label8{};
+    std::array<Label*, frames::ChannelCount> Label9{};
     IntervalTimer* LEDBlink = nullptr;
-    CommPort* MSComm1 = nullptr;
 
     // Client-area size in pixels.
     static constexpr int ClientWidth = 740;
@@ -119,14 +103,20 @@ protected:
 
 private:
     void createControls();
+    void connectSession();
+    void showPollMode();
     void showPortError(int number);
     void portFailed(int number);
-    void resynchronise();
+    void replyChecked();
+    void clearTrace();
 
+    QString ProgramDir;
+    QString SettingsPath;
+    QString SettingsText;
     std::int16_t DisplayScheme = 0;
-    std::unique_ptr<CommPort> port_;
-    bool resynchronising_ = false;
-    bool commDeferred_ = false;
+    std::int16_t TraceRow = 0;
+    std::array<std::int64_t, frames::ChannelCount> StackedCounts{};
+    std::unique_ptr<PollSession> session_;
     bool unloaded_ = false;
 };
 

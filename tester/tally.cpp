@@ -1,30 +1,23 @@
-// Stacked notes per channel; the captions of Label9 are the only store.
-#include "settings/decimal.h"
+// Stacked notes per channel, counted here and shown in the captions of Label9.
 #include "tester/main64k.h"
 
 #include <QCheckBox>
 
-#include <cmath>
 
 void MAIN64K::CountStackedNote()
 {
-    // Each step gives up on its own: a channel the tally does not have, or a
-    // count that does not read as a number, leaves every count as it was.
-    if (ChannelNumber <= 0)
+    // A channel the tally does not have is not counted.
+    const int channel = session_->decoding().channelNumber;
+    if (channel < 1 || channel > frames::ChannelCount)
         return;
-    const int i = ChannelNumber - 1;
-    if (i >= int(Label9.size()))
-        return;
-    const auto count = parseDecimal(Label9[i]->caption());
-    if (!count)
-        return;
-    const double next = *count + 1;
-    Label9[i]->setCaption(std::abs(next) < 1e15 && next == std::floor(next) ? QString::number(qint64(next))
-                                                                             : QString::number(next, 'g', 15));
+    const int i = channel - 1;
+    ++StackedCounts[i];
+    Label9[i]->setCaption(QString::number(StackedCounts[i]));
 }
 
 void MAIN64K::Command2_Click()
 {
+    StackedCounts.fill(0);
     for (Label* count : Label9)
         count->setCaption(QStringLiteral("0"));
 }

@@ -8,7 +8,7 @@ set_tests_properties(test_soak PROPERTIES TIMEOUT 400)
 # A program the tests run and kill: it saves settings in a loop, or once on a
 # full disk, or holds a serial port the way another program would.
 qt_add_executable(reliability_helper reliability_helper.cpp durability.h)
-target_link_libraries(reliability_helper PRIVATE pollbench_core)
+target_link_libraries(reliability_helper PRIVATE pollbench_window)
 target_include_directories(reliability_helper PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 
 pollbench_test(test_durability test_durability.cpp durability.h)

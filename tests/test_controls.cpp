@@ -35,7 +35,7 @@ struct Bench : WindowBench {
     }
     void selectMode(int mode)
     {
-        while (w->PollMode != mode)
+        while (int(w->session()->mode()) != mode)
             w->Command1_Click();
     }
     void press() { setCheckValue(w->Check4, 1); }
@@ -97,7 +97,7 @@ void TestControls::modeCycle()
     Bench b(true);
     for (int i = 0; i < presses; ++i)
         QTest::mouseClick(b.w->Command1, Qt::LeftButton);
-    QCOMPARE(int(b.w->PollMode), mode);
+    QCOMPARE(int(b.w->session()->mode()), mode);
     QCOMPARE(b.w->Command1->text(), caption);
     QCOMPARE(b.w->Command1->palette().color(QPalette::Button), face);
     // The face shows the colour as set, not a shade of it.
@@ -106,7 +106,7 @@ void TestControls::modeCycle()
     // The button only selects: nothing is sent, nothing started.
     QCOMPARE(b.sent(), 0);
     QCOMPARE(checkValue(b.w->Check4), 0);
-    QVERIFY(!b.w->PollTime->isTicking());
+    QVERIFY(!b.w->session()->pollTimer().isTicking());
 }
 
 void TestControls::modeChangeWhilePolling_data()
@@ -127,16 +127,16 @@ void TestControls::modeChangeWhilePolling()
     Bench b;
     b.press();
     QCOMPARE(b.sent(), 1);
-    QVERIFY(b.w->PollTime->isTicking());
+    QVERIFY(b.w->session()->pollTimer().isTicking());
     b.selectMode(mode);
-    QVERIFY(b.w->PollTime->isTicking());
+    QVERIFY(b.w->session()->pollTimer().isTicking());
     QCOMPARE(checkValue(b.w->Check4), 1);
     QCOMPARE(b.sent(), 1);
 
     b.w->PollTime_Timer();
     QCOMPARE(b.sent(), 2);
     QCOMPARE(checkValue(b.w->Check4), releasedAfterTick ? 0 : 1);
-    QCOMPARE(b.w->PollTime->isTicking(), !releasedAfterTick);
+    QCOMPARE(b.w->session()->pollTimer().isTicking(), !releasedAfterTick);
 }
 
 void TestControls::startChecks_data()
@@ -202,7 +202,7 @@ void TestControls::startChecks()
 
     QCOMPARE(w.Text1->text(), port);
     QCOMPARE(w.Text2->text(), rateAfter);
-    QCOMPARE(int(w.ComPort), comPort);
+    QCOMPARE(int(w.session()->portNumber()), comPort);
     if (!refused.isEmpty()) {
         QLineEdit* box = refused == QLatin1String("Text1") ? w.Text1 : w.Text2;
         QVERIFY(box->hasFocus());
@@ -211,19 +211,19 @@ void TestControls::startChecks()
             QCOMPARE(box->selectionStart(), 0);
         QCOMPARE(checkValue(w.Check4), 0);
         QCOMPARE(w.Label14->caption(), QStringLiteral(" SYSTEM SUSPENDED"));
-        QVERIFY(!w.PollTime->isEnabled());
+        QVERIFY(!w.session()->pollTimer().isEnabled());
         QCOMPARE(b.fake->opens, 0);
         QVERIFY(!b.fake->calls.contains(QStringLiteral("discard")));
         return;
     }
     QCOMPARE(b.fake->opens, 1);
     QCOMPARE(b.fake->number, comPort);
-    QCOMPARE(w.PollTime->interval(), interval);
+    QCOMPARE(w.session()->pollTimer().interval(), interval);
     if (interval != 0) {
-        QVERIFY(w.PollTime->isTicking());
+        QVERIFY(w.session()->pollTimer().isTicking());
         QCOMPARE(checkValue(w.Check4), 1);
     } else {
-        QVERIFY(!w.PollTime->isTicking());
+        QVERIFY(!w.session()->pollTimer().isTicking());
     }
 }
 
@@ -284,7 +284,7 @@ void TestControls::portNumberChange()
     b.press();
     QCOMPARE(b.fake->opens, reopened ? 2 : 1);
     QCOMPARE(b.fake->calls.count(QStringLiteral("close")), reopened ? 1 : 0);
-    QCOMPARE(int(b.w->ComPort), comPort);
+    QCOMPARE(int(b.w->session()->portNumber()), comPort);
     QCOMPARE(b.fake->number, comPort);
     QCOMPARE(b.w->Text1->text(), port);  // the box shows what was typed
     // Either way the input is emptied and one poll goes out at once.
@@ -301,10 +301,10 @@ void TestControls::startPerMode_data()
     QTest::addColumn<int>("interval");
     QTest::addColumn<int>("pressedAfter");
 
-    QTest::newRow("Normal Poll") << 1 << true << true << 100 << 1;
-    QTest::newRow("Step Into") << 2 << false << false << 0 << 0;
-    QTest::newRow("Interrupt Mode") << 3 << false << false << 0 << 1;
-    QTest::newRow("Negative ACK") << 4 << true << false << 100 << 1;
+    QTest::newRow("Normal Poll") << 1 << true << true << 250 << 1;
+    QTest::newRow("Step Into") << 2 << false << false << 100 << 0;
+    QTest::newRow("Interrupt Mode") << 3 << false << false << 100 << 1;
+    QTest::newRow("Negative ACK") << 4 << true << false << 250 << 1;
 }
 
 void TestControls::startPerMode()
@@ -317,29 +317,35 @@ void TestControls::startPerMode()
 
     Bench b;
     MAIN64K& w = *b.w;
-    b.press();  // a first message in "Normal Poll"
+    // A first message in "Normal Poll", answered, so the second one sets the
+    // toggle; then four polls without a reply bring the trace to row 6.
+    b.press();
+    b.fake->arrive(replyBytes({0x01, 0, 0, 0, 0, 0}));
+    for (int i = 0; i < 5; ++i)
+        w.PollTime_Timer();
     b.release();
-    w.PollTime->setInterval(0);
+    QCOMPARE(b.sent(), 6);
+    QVERIFY(w.session()->ackToggle());
+    QVERIFY(!w.session()->replyReceived());
+    QCOMPARE(w.traceRow(), 6);
     const QByteArray last = b.fake->frames.back();
-    // No reply since the last send, the toggle set, a trace part-way down;
-    // a new message would differ from the last one in its enables.
-    w.ReplyReceived = false;
-    w.AckToggle = true;
-    w.TraceRow = 6;
+    // A new message would differ from the last one in its enables, and a
+    // start that runs the clock takes the new rate.
     w.Label18[2]->setCaption(QStringLiteral("host line"));
     w.Label20[2]->setCaption(QStringLiteral("reply line"));
     setCheckValue(w.Check1[0], 0);
+    w.Text2->setText(QStringLiteral("250"));
     b.selectMode(mode);
 
     b.press();
-    QCOMPARE(b.sent(), 2);
+    QCOMPARE(b.sent(), 7);
     QCOMPARE(b.fake->frames.back() != last, newMessage);
-    QCOMPARE(w.AckToggle, !resets || mode == 4);  // mode 4 resets, then only repeats
-    QCOMPARE(int(w.TraceRow), resets ? 1 : 7);
+    QCOMPARE(w.session()->ackToggle(), !resets || mode == 4);  // mode 4 resets, then only repeats
+    QCOMPARE(int(w.traceRow()), resets ? 1 : 7);
     QCOMPARE(w.Label18[2]->caption(), resets ? QString() : QStringLiteral("host line"));
     QCOMPARE(w.Label20[2]->caption(), resets ? QString() : QStringLiteral("reply line"));
-    QCOMPARE(w.PollTime->interval(), interval);
-    QCOMPARE(w.PollTime->isTicking(), interval != 0);
+    QCOMPARE(w.session()->pollTimer().interval(), interval);
+    QCOMPARE(w.session()->pollTimer().isTicking(), resets);
     QCOMPARE(checkValue(w.Check4), pressedAfter);
 }
 
@@ -362,7 +368,7 @@ void TestControls::stepIntoOnePollPerPress()
         QCOMPARE(b.fake->frames.back() != before, press == 2);
         QCOMPARE(checkValue(b.w->Check4), 0);
         QCOMPARE(b.w->Label14->caption(), QStringLiteral(" SYSTEM SUSPENDED"));
-        QVERIFY(!b.w->PollTime->isTicking());
+        QVERIFY(!b.w->session()->pollTimer().isTicking());
     }
     QTest::qWait(150);
     QCOMPARE(b.sent(), 4);
@@ -398,19 +404,19 @@ void TestControls::suspendLeavesTheRest()
     const QString replyLine = w.Label20[0]->caption();
     QVERIFY(!hostLine.isEmpty());
     QVERIFY(!replyLine.isEmpty());
-    const bool reopen = w.ReopenPort;
-    const bool replied = w.ReplyReceived;
+    const bool reopen = w.session()->reopenPending();
+    const bool replied = w.session()->replyReceived();
 
     b.release();
     QCOMPARE(w.Label14->caption(), QStringLiteral(" SYSTEM SUSPENDED"));
-    QVERIFY(!w.PollTime->isEnabled());
-    QCOMPARE(w.PollTime->interval(), 100);
+    QVERIFY(!w.session()->pollTimer().isEnabled());
+    QCOMPARE(w.session()->pollTimer().interval(), 100);
     QVERIFY(b.fake->isOpen);
     QCOMPARE(w.Label15->caption(), state);
     QCOMPARE(w.Label18[0]->caption(), hostLine);
     QCOMPARE(w.Label20[0]->caption(), replyLine);
-    QCOMPARE(w.ReopenPort, reopen);
-    QCOMPARE(w.ReplyReceived, replied);
+    QCOMPARE(w.session()->reopenPending(), reopen);
+    QCOMPARE(w.session()->replyReceived(), replied);
     QCOMPARE(b.sent(), 1);
 }
 

@@ -56,7 +56,7 @@ private:
     {
         commands.insert(w_.Label14->caption());
         events.insert(w_.Label13->caption());
-        eventTexts.insert(w_.EventText);
+        eventTexts.insert(w_.session()->decoding().eventText);
         for (int k = 0; k < 16; ++k) {
             const QString host = w_.Label18[k]->caption();
             if (!host.isEmpty())
@@ -131,24 +131,24 @@ void TestE2e::cleanup()
 bool TestE2e::startPolling()
 {
     if (w_->Text1->text() != QLatin1String("1") || w_->Text2->text() != QLatin1String("100")
-        || checkValue(w_->Check6) != 1 || w_->PollMode != 1)
+        || checkValue(w_->Check6) != 1 || int(w_->session()->mode()) != 1)
         return false;
     setCheckValue(w_->Check1[2], 1);
     setCheckValue(w_->Check4, 1);
-    return w_->PortReady;
+    return w_->session()->portReady();
 }
 
 // One "Step Into" press and its reply.
 void TestE2e::step()
 {
     setCheckValue(w_->Check4, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(w_->ReplyReceived, Long);
+    QTRY_VERIFY_WITH_TIMEOUT(w_->session()->replyReceived(), Long);
 }
 
 void TestE2e::noteStacked()
 {
     QVERIFY(startPolling());
-    QTRY_COMPARE_WITH_TIMEOUT(w_->StateText, QStringLiteral("IDLING"), Long);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->session()->decoding().stateText, QStringLiteral("IDLING"), Long);
     sim_->send(QStringLiteral("insert 3"));
 
     QTRY_COMPARE_WITH_TIMEOUT(w_->Label9[2]->caption(), QStringLiteral("1"), Long);
@@ -182,25 +182,25 @@ void TestE2e::noteStacked()
 void TestE2e::noteReturnedWhenChannelDisabledInEscrow()
 {
     QVERIFY(startPolling());
-    QTRY_COMPARE_WITH_TIMEOUT(w_->StateText, QStringLiteral("IDLING"), Long);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->session()->decoding().stateText, QStringLiteral("IDLING"), Long);
 
     // "Step Into" from here, so the channel goes off while the note waits in escrow.
     w_->Command1_Click();
-    QCOMPARE(w_->PollMode, 2);
+    QCOMPARE(int(w_->session()->mode()), 2);
     QTRY_COMPARE_WITH_TIMEOUT(checkValue(w_->Check4), 0, Long);
-    QTRY_VERIFY_WITH_TIMEOUT(w_->ReplyReceived, Long);
+    QTRY_VERIFY_WITH_TIMEOUT(w_->session()->replyReceived(), Long);
     sim_->send(QStringLiteral("insert 3"));
     QTRY_VERIFY_WITH_TIMEOUT(sim_->saw(QStringLiteral("inserted 3")), Long);
-    for (int i = 0; i < 10 && w_->StateText != QLatin1String("ESCROWED"); ++i)
+    for (int i = 0; i < 10 && w_->session()->decoding().stateText != QLatin1String("ESCROWED"); ++i)
         step();
-    QCOMPARE(w_->StateText, QStringLiteral("ESCROWED"));
-    QCOMPARE(w_->ChannelNumber, 3);
+    QCOMPARE(w_->session()->decoding().stateText, QStringLiteral("ESCROWED"));
+    QCOMPARE(w_->session()->decoding().channelNumber, 3);
     setCheckValue(w_->Check1[2], 0);
 
     // Back to "Normal Poll".
     for (int i = 0; i < 3; ++i)
         w_->Command1_Click();
-    QCOMPARE(w_->PollMode, 1);
+    QCOMPARE(int(w_->session()->mode()), 1);
     watch_->reset();
     setCheckValue(w_->Check4, 1);
     QTRY_VERIFY_WITH_TIMEOUT(sim_->saw(QStringLiteral("returned 3")), Long);
@@ -216,7 +216,7 @@ void TestE2e::noteRejectedOnDisabledChannel()
 {
     QVERIFY(startPolling());
     setCheckValue(w_->Check1[2], 0);
-    QTRY_COMPARE_WITH_TIMEOUT(w_->StateText, QStringLiteral("IDLING"), Long);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->session()->decoding().stateText, QStringLiteral("IDLING"), Long);
     sim_->send(QStringLiteral("insert 3"));
     QTRY_VERIFY_WITH_TIMEOUT(watch_->eventTexts.contains(QStringLiteral("REJECTED")), Long);
     QVERIFY(watch_->events.contains(QStringLiteral(" REJECTED")));
@@ -229,7 +229,7 @@ void TestE2e::noteRejectedOnDisabledChannel()
 void TestE2e::silenceRepeatsTheFrame()
 {
     QVERIFY(startPolling());
-    QTRY_VERIFY_WITH_TIMEOUT(w_->TraceRow >= 2 && w_->StateText == QLatin1String("IDLING"), Long);
+    QTRY_VERIFY_WITH_TIMEOUT(w_->traceRow() >= 2 && w_->session()->decoding().stateText == QLatin1String("IDLING"), Long);
     QVERIFY(!watch_->noResponse);
     sim_->send(QStringLiteral("silence 3"));
     QTRY_VERIFY_WITH_TIMEOUT(watch_->repeatAfterSilence, Long);
@@ -258,7 +258,7 @@ void TestE2e::lineFaults()
     QFETCH(bool, noResponse);
 
     QVERIFY(startPolling());
-    QTRY_VERIFY_WITH_TIMEOUT(w_->TraceRow >= 2 && w_->StateText == QLatin1String("IDLING"), Long);
+    QTRY_VERIFY_WITH_TIMEOUT(w_->traceRow() >= 2 && w_->session()->decoding().stateText == QLatin1String("IDLING"), Long);
     sim_->send(fault);
     const auto spoiled = [this] {
         sim_->send(QStringLiteral("stats"));
@@ -275,7 +275,7 @@ void TestE2e::lineFaults()
 void TestE2e::signalEndsTheRun()
 {
     QVERIFY(startPolling());
-    QTRY_COMPARE_WITH_TIMEOUT(w_->StateText, QStringLiteral("IDLING"), Long);
+    QTRY_COMPARE_WITH_TIMEOUT(w_->session()->decoding().stateText, QStringLiteral("IDLING"), Long);
     watch_.reset();
     w_.reset();
     sim_->process.terminate();

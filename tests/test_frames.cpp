@@ -206,12 +206,16 @@ void TestFrames::toHex()
 
 void TestFrames::traceLines()
 {
-    QCOMPARE(hostTraceLine(0x10, 0x7F, 0, 0, 0x67, QStringLiteral("   ")), QStringLiteral(" 02 08 10 7F 00 00 03 67    "));
-    QCOMPARE(hostTraceLine(0x11, 0x7F, 0x30, 0x7E, 0x28, QStringLiteral("STK")),
-             QStringLiteral(" 02 08 11 7F 30 7E 03 28 STK"));
-    const std::array<int, 10> reply{0x0B, 0x10, 0x04, 0x00, 0x18, 0x00, 0x00, 0x00, 0x03, 0x07};
+    QCOMPARE(hostTraceLine(hostMessageFrom(0x10, 0x7F, 0, 0)), QStringLiteral(" 02 08 10 7F 00 00 03 67    "));
+    QCOMPARE(hostTraceLine(hostMessageFrom(0x11, 0x7F, 0x30, 0x7E)), QStringLiteral(" 02 08 11 7F 30 7E 03 28 STK"));
+    QCOMPARE(hostTraceLine(hostMessageFrom(0x10, 0x7F, 0x50, 0x00)), QStringLiteral(" 02 08 10 7F 50 00 03 37 RTN"));
+    // Before a message has been built the line shows zeros and no command.
+    QCOMPARE(hostTraceLine(HostMessage{}), QStringLiteral(" 02 08 00 00 00 00 03 00 "));
+    const ValidatorReply reply = makeReply(0x10, {0x04, 0x00, 0x18, 0x00, 0x00, 0x00});
     QCOMPARE(replyTraceLine(reply, QStringLiteral("ESC"), QStringLiteral("3"), QStringLiteral("   ")),
              QStringLiteral(" 02 0B 10 04 00 18 00 00 00 03 07 ESC 3    "));
+    QCOMPARE(hexBytes(QByteArray::fromHex("020b10ff")), QStringLiteral("02 0B 10 FF"));
+    QCOMPARE(hexBytes(QByteArray()), QString());
 }
 
 QTEST_APPLESS_MAIN(TestFrames)

@@ -102,21 +102,21 @@ void TestLifecycle::firstRun()
     w.setDisplayScheme(2);  // the chooser's answer on a first run does not survive
     w.Form_Load();
 
-    QCOMPARE(w.ComPort, 1);
+    QCOMPARE(w.session()->portNumber(), 1);
     QCOMPARE(w.Text1->text(), QStringLiteral("1"));
     QCOMPARE(w.Text2->text(), QStringLiteral("100"));
     QCOMPARE(channels(w), QStringLiteral("1111111000000"));
     QCOMPARE(checkValue(w.Check6), 1);
-    QCOMPARE(w.PollMode, 1);
+    QCOMPARE(int(w.session()->mode()), 1);
     QCOMPARE(w.Command1->text(), QStringLiteral("Normal Poll"));
     QCOMPARE(w.Command1->palette().color(QPalette::Button), QColor(0xFF8080));
     QCOMPARE(w.displayScheme(), 1);
     QCOMPARE(checkValue(w.Check4), 0);
-    QVERIFY(w.ReopenPort);
-    QVERIFY(!w.PollTime->isTicking());
+    QVERIFY(w.session()->reopenPending());
+    QVERIFY(!w.session()->pollTimer().isTicking());
     QVERIFY(fake->calls.isEmpty());
-    QCOMPARE(w.SettingsPath, QDir(dir.path()).filePath("SETUP.INI"));
-    QVERIFY(!QFileInfo::exists(w.SettingsPath));  // nothing is written before the close
+    QCOMPARE(w.settingsPath(), QDir(dir.path()).filePath("SETUP.INI"));
+    QVERIFY(!QFileInfo::exists(w.settingsPath()));  // nothing is written before the close
     QCOMPARE(boxes.count(), 0);
 }
 
@@ -175,9 +175,9 @@ void TestLifecycle::load()
     QCOMPARE(w.Text2->text(), rate);
     QCOMPARE(channels(w), enables);
     QCOMPARE(checkValue(w.Check6), 1);
-    QCOMPARE(w.PollMode, 1);
+    QCOMPARE(int(w.session()->mode()), 1);
     QCOMPARE(w.Command1->text(), QStringLiteral("Normal Poll"));
-    QVERIFY(w.ReopenPort);
+    QVERIFY(w.session()->reopenPending());
     QCOMPARE(w.displayScheme(), 2);  // a stored scheme is the start-up's business
     QVERIFY(fake->calls.isEmpty());
     QCOMPARE(boxes.count(), 0);  // a damaged file is not worth a word
@@ -245,7 +245,7 @@ void TestLifecycle::closeWithoutPort()
     FakePort* fake = port.get();
     MAIN64K w(dir.path(), std::move(port));
     w.Form_Load();
-    w.ComPort = 4;
+    w.session()->setPortNumber(4);
     w.Text2->setText(QStringLiteral("45"));
     setCheckValue(w.Check1[12], 1);
     w.show();
@@ -264,7 +264,7 @@ void TestLifecycle::saveFailureKeepsOldFile()
     ModalCloser boxes;
     MAIN64K w(dir.path(), std::make_unique<FakePort>());
     w.Form_Load();
-    w.ComPort = 9;
+    w.session()->setPortNumber(9);
     w.show();
     {
         FileSizeLimit limit(100);  // the new file cannot grow past 100 bytes

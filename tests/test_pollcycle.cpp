@@ -27,7 +27,7 @@ struct Bench : WindowBench {
     void stop() { setCheckValue(w->Check4, 0); }
     void setMode(int mode)
     {
-        while (w->PollMode != mode)
+        while (int(w->session()->mode()) != mode)
             w->Command1_Click();
     }
     void goodReply(std::array<std::uint8_t, 6> status = {0x01, 0, 0, 0, 0, 0}) { fake->arrive(replyBytes(status)); }
@@ -61,11 +61,11 @@ void TestPollCycle::firstFrame()
     b.start();
     QCOMPARE(b.frameCount(), 1);
     QCOMPARE(b.lastFrame(), QByteArray("02 08 10 7f 00 00 03 67"));
-    QVERIFY(b.w->PortReady);
-    QVERIFY(!b.w->ReopenPort);
-    QVERIFY(!b.w->ReplyReceived);
-    QVERIFY(b.w->PollTime->isEnabled());
-    QCOMPARE(b.w->PollTime->interval(), 100);
+    QVERIFY(b.w->session()->portReady());
+    QVERIFY(!b.w->session()->reopenPending());
+    QVERIFY(!b.w->session()->replyReceived());
+    QVERIFY(b.w->session()->pollTimer().isEnabled());
+    QCOMPARE(b.w->session()->pollTimer().interval(), 100);
     QCOMPARE(b.w->Label14->caption(), QStringLiteral(" RUNNING"));
     QCOMPARE(b.w->Shape2[0]->fillColor(), 255);
     QVERIFY(b.w->LEDBlink->isEnabled());
@@ -123,7 +123,7 @@ void TestPollCycle::repetitionKeepsOldBytes()
     b.w->PollTime_Timer();
     QCOMPARE(b.lastFrame(), first);
     QCOMPARE(b.w->Label14->caption(), QStringLiteral(" RUNNING"));
-    QCOMPARE(b.w->HostCommandCode, QStringLiteral("   "));
+    QCOMPARE(frames::commandCode(b.w->session()->lastMessage().request()), QStringLiteral("   "));
     b.goodReply();
     b.w->PollTime_Timer();
     QCOMPARE(b.lastFrame(), QByteArray("02 08 11 7e 10 04 03 73"));
@@ -140,7 +140,7 @@ void TestPollCycle::negativeAckNeverBuilds()
     b.stop();
     b.setMode(4);
     b.start();  // a start in this mode also resets the acknowledgement state
-    QVERIFY(b.w->PollTime->isEnabled());
+    QVERIFY(b.w->session()->pollTimer().isEnabled());
     for (int i = 0; i < 4; ++i) {
         b.goodReply();
         setCheckValue(b.w->Check1[i + 8], 1);
@@ -158,7 +158,7 @@ void TestPollCycle::emptyMessageWritesNothing()
     Bench b;
     b.setMode(4);
     b.start();
-    QVERIFY(b.w->PortReady);
+    QVERIFY(b.w->session()->portReady());
     QCOMPARE(b.frameCount(), 0);
     QCOMPARE(b.w->Label18[0]->caption(), QStringLiteral(" 02 08 00 00 00 00 03 00 "));
 }
@@ -170,13 +170,13 @@ void TestPollCycle::stepIntoOnePollPerStart()
     b.goodReply();
     b.stop();
     b.setMode(2);
-    QVERIFY(!b.w->PollTime->isEnabled());
+    QVERIFY(!b.w->session()->pollTimer().isEnabled());
 
     b.start();
     QCOMPARE(b.frameCount(), 2);
     QCOMPARE(b.lastFrame(), QByteArray("02 08 11 7f 00 00 03 66"));
     QCOMPARE(checkValue(b.w->Check4), 0);
-    QVERIFY(!b.w->PollTime->isEnabled());
+    QVERIFY(!b.w->session()->pollTimer().isEnabled());
 
     // No reply this time: the next start repeats the same frame, once.
     b.start();
@@ -239,9 +239,9 @@ void TestPollCycle::escrowDecision()
     QCOMPARE(b.frameCount(), 2);
     QCOMPARE(int(std::uint8_t(b.fake->frames.back()[4])), data1);
     QCOMPARE(b.w->Label14->caption(), command);
-    QCOMPARE(b.w->HostCommandCode, code);
-    QCOMPARE(b.w->StackRequest, code == QLatin1String("STK"));
-    QCOMPARE(b.w->ReturnRequest, code == QLatin1String("RTN"));
+    QCOMPARE(frames::commandCode(b.w->session()->lastMessage().request()), code);
+    QCOMPARE((b.w->session()->lastMessage().request() == frames::Request::Stack), code == QLatin1String("STK"));
+    QCOMPARE((b.w->session()->lastMessage().request() == frames::Request::Return), code == QLatin1String("RTN"));
     QVERIFY(b.w->Label18[1]->caption().endsWith(QLatin1Char(' ') + code));
 }
 
@@ -289,9 +289,9 @@ void TestPollCycle::failedOpen()
     QCOMPARE(closer.titles.last(), QStringLiteral("System Error"));
     QCOMPARE(closer.texts.last(), PortErrorText.arg(8002));
     QCOMPARE(checkValue(b.w->Check4), 0);
-    QVERIFY(!b.w->PollTime->isEnabled());
-    QVERIFY(!b.w->PortReady);
-    QVERIFY(b.w->ReopenPort);
+    QVERIFY(!b.w->session()->pollTimer().isEnabled());
+    QVERIFY(!b.w->session()->portReady());
+    QVERIFY(b.w->session()->reopenPending());
     QCOMPARE(b.w->Text1->selectedText(), QStringLiteral("1"));
     QCOMPARE(b.frameCount(), 0);
     QCOMPARE(b.w->Label18[0]->caption(), QString());
@@ -310,8 +310,8 @@ void TestPollCycle::failedOpen()
     b.fake->openFailure = 0;
     b.start();
     QCOMPARE(closer.count(), 2);
-    QVERIFY(b.w->PortReady);
-    QVERIFY(!b.w->ReopenPort);
+    QVERIFY(b.w->session()->portReady());
+    QVERIFY(!b.w->session()->reopenPending());
     QCOMPARE(b.frameCount(), 1);
     QCOMPARE(checkValue(b.w->Check4), 1);
 }
@@ -345,9 +345,9 @@ void TestPollCycle::failureWhilePolling()
     QCOMPARE(closer.titles.last(), QStringLiteral("System Error"));
     QCOMPARE(closer.texts.last(), PortErrorText.arg(number));
     QCOMPARE(checkValue(b.w->Check4), 0);
-    QVERIFY(!b.w->PollTime->isEnabled());
-    QVERIFY(!b.w->PortReady);
-    QVERIFY(b.w->ReopenPort);
+    QVERIFY(!b.w->session()->pollTimer().isEnabled());
+    QVERIFY(!b.w->session()->portReady());
+    QVERIFY(b.w->session()->reopenPending());
     QVERIFY(!b.fake->isOpen);
     QCOMPARE(b.frameCount(), 1);
 
@@ -363,7 +363,7 @@ void TestPollCycle::failureWhilePolling()
     b.start();
     QCOMPARE(closer.count(), 1);
     QCOMPARE(b.fake->opens, 2);
-    QVERIFY(b.w->PortReady);
+    QVERIFY(b.w->session()->portReady());
     QCOMPARE(b.frameCount(), 2);
     QCOMPARE(checkValue(b.w->Check4), 1);
 }

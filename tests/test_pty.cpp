@@ -179,14 +179,14 @@ void TestPty::exchange()
     MAIN64K& w = *pty.window;
     ModalCloser& closer = pty.closer;
 
-    QVERIFY(w.PortReady);
-    QCOMPARE(w.MSComm1->portOpen(), true);
+    QVERIFY(w.session()->portReady());
+    QCOMPARE(w.session()->port().portOpen(), true);
     QCOMPARE(descriptorsOn(peer.slave()), 1);
     QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
 
     // A good reply: the next frame flips the acknowledge bit.
     peer.send(replyBytes({0x01, 0, 0, 0, 0, 0}));
-    QTRY_VERIFY(w.ReplyReceived);
+    QTRY_VERIFY(w.session()->replyReceived());
     QCOMPARE(w.Label15->caption(), QStringLiteral(" IDLING"));
     w.PollTime_Timer();
     QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 11 7f 00 00 03 66"));
@@ -195,16 +195,16 @@ void TestPty::exchange()
     const QByteArray stacked = replyBytes({0x11, 0, 0x18, 0, 0, 0});
     peer.send(stacked.left(8));
     QTest::qWait(50);
-    QVERIFY(!w.ReplyReceived);
+    QVERIFY(!w.session()->replyReceived());
     peer.send(stacked.mid(8));
-    QTRY_VERIFY(w.ReplyReceived);
-    QCOMPARE(w.ChannelText, QStringLiteral("3"));
+    QTRY_VERIFY(w.session()->replyReceived());
+    QCOMPARE(w.session()->decoding().channelText, QStringLiteral("3"));
     w.PollTime_Timer();
     QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
 
     // Silence: the next frame repeats and the trace shows the miss.
     QTest::qWait(50);
-    QVERIFY(!w.ReplyReceived);
+    QVERIFY(!w.session()->replyReceived());
     w.PollTime_Timer();
     QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
     QCOMPARE(w.Label20[2]->caption(), QStringLiteral("       NO RESPONSE!  TIMEOUT"));
@@ -214,15 +214,15 @@ void TestPty::exchange()
     // Junk on the line is drained and the line goes on.
     peer.send(QByteArray(11, '\x06'));
     QTest::qWait(100);
-    QVERIFY(w.PollTime->isEnabled());
-    QCOMPARE(w.MSComm1->inBufferCount(), 0);
-    QVERIFY(!w.ReplyReceived);
+    QVERIFY(w.session()->pollTimer().isEnabled());
+    QCOMPARE(w.session()->port().inBufferCount(), 0);
+    QVERIFY(!w.session()->replyReceived());
     peer.send(replyBytes({0x01, 0, 0, 0, 0, 0}));
-    QTRY_VERIFY(w.ReplyReceived);
+    QTRY_VERIFY(w.session()->replyReceived());
     QCOMPARE(closer.count(), 0);
 
     w.Form_Unload();
-    QVERIFY(!w.MSComm1->portOpen());
+    QVERIFY(!w.session()->port().portOpen());
     QCOMPARE(descriptorsOn(peer.slave()), 0);
 }
 
@@ -261,10 +261,10 @@ void TestPty::openErrors()
     QCOMPARE(closer.count(), 1);
     QCOMPARE(closer.titles.last(), QStringLiteral("System Error"));
     QCOMPARE(closer.texts.last(), PortErrorText.arg(number));
-    QVERIFY(!w.PortReady);
-    QVERIFY(w.ReopenPort);
+    QVERIFY(!w.session()->portReady());
+    QVERIFY(w.session()->reopenPending());
     QCOMPARE(checkValue(w.Check4), 0);
-    QVERIFY(!w.MSComm1->portOpen());
+    QVERIFY(!w.session()->port().portOpen());
     if (setUp == QLatin1String("held"))
         QCOMPARE(descriptorsOn(peer.slave()), 1);  // the other program's
     QCOMPARE(peer.takeAll(50), QByteArray());
@@ -278,7 +278,7 @@ void TestPty::openErrors()
         other.close();
         setCheckValue(w.Check4, 1);
         QCOMPARE(closer.count(), 2);
-        QVERIFY(w.PortReady);
+        QVERIFY(w.session()->portReady());
         QCOMPARE(peer.take(8), QByteArray::fromHex("0208107f00000367"));
     }
 }
@@ -294,19 +294,19 @@ void TestPty::farEndGone()
 
     QCOMPARE(peer->take(8).size(), 8);
     peer->send(replyBytes({0x01, 0, 0, 0, 0, 0}));
-    QTRY_VERIFY(w.ReplyReceived);
+    QTRY_VERIFY(w.session()->replyReceived());
 
     // The validator's end goes away while polls run.
     peer->hangUp();
     QTRY_COMPARE(closer.count(), 1);
     QCOMPARE(closer.titles.last(), QStringLiteral("System Error"));
     QVERIFY(isLineGoneText(closer.texts.last()));
-    QVERIFY(!w.MSComm1->portOpen());
+    QVERIFY(!w.session()->port().portOpen());
     QCOMPARE(descriptorsOn(firstSlave), 0);
-    QVERIFY(!w.PortReady);
-    QVERIFY(w.ReopenPort);
+    QVERIFY(!w.session()->portReady());
+    QVERIFY(w.session()->reopenPending());
     QCOMPARE(checkValue(w.Check4), 0);
-    QVERIFY(!w.PollTime->isEnabled());
+    QVERIFY(!w.session()->pollTimer().isEnabled());
     // One box, not one per error report; no poll meanwhile; and a dead
     // line left alone costs no processor time.
     const std::clock_t before = std::clock();
@@ -320,10 +320,10 @@ void TestPty::farEndGone()
     QVERIFY(peer->isValid());
     QVERIFY(linkCom1(pty.dir, peer->slave()));
     setCheckValue(w.Check4, 1);
-    QVERIFY(w.PortReady);
+    QVERIFY(w.session()->portReady());
     QCOMPARE(peer->take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
     peer->send(replyBytes({0x01, 0, 0, 0, 0, 0}));
-    QTRY_VERIFY(w.ReplyReceived);
+    QTRY_VERIFY(w.session()->replyReceived());
     w.PollTime_Timer();
     QCOMPARE(peer->take(8).toHex(' '), QByteArray("02 08 11 7f 00 00 03 66"));
     QCOMPARE(closer.count(), 1);
@@ -345,16 +345,16 @@ void TestPty::pollBeforeFailureReport()
     clock.start();
     // One pass of the event loop at a time: the report queued by the pass
     // that closes the port waits for the next one.
-    while (w.MSComm1->portOpen() && clock.elapsed() < 3000)
+    while (w.session()->port().portOpen() && clock.elapsed() < 3000)
         QCoreApplication::processEvents();
-    QVERIFY(!w.MSComm1->portOpen());
+    QVERIFY(!w.session()->port().portOpen());
     QCOMPARE(closer.count(), 0);  // the report is still on its way
     w.PollTime_Timer();
     QCOMPARE(closer.count(), 1);
     QVERIFY(isLineGoneText(closer.texts.last()));
     QTest::qWait(100);
     QCOMPARE(closer.count(), 1);
-    QVERIFY(w.ReopenPort);
+    QVERIFY(w.session()->reopenPending());
     QCOMPARE(descriptorsOn(peer.slave()), 0);
 }
 

@@ -107,13 +107,13 @@ void TestReception::statusBits()
     Bench b;
     b.reply({0, 0, 0, 0, 0, 0});  // the first reply sets the channel text
     b.reply({std::uint8_t(s0), std::uint8_t(s1), std::uint8_t(s2), 0, 0, 0});
-    QCOMPARE(b.w->StateText, stateText);
-    QCOMPARE(b.w->StateCode, stateCode);
-    QCOMPARE(b.w->EventText, eventText);
-    QCOMPARE(b.w->EventCode, eventCode);
+    QCOMPARE(b.w->session()->decoding().stateText, stateText);
+    QCOMPARE(b.w->session()->decoding().stateCode, stateCode);
+    QCOMPARE(b.w->session()->decoding().eventText, eventText);
+    QCOMPARE(b.w->session()->decoding().eventCode, eventCode);
     QCOMPARE(b.w->Label15->caption(), QLatin1Char(' ') + stateText);
     QCOMPARE(b.w->Label13->caption(), QLatin1Char(' ') + eventText);
-    QVERIFY(b.w->ReplyReceived);
+    QVERIFY(b.w->session()->replyReceived());
 }
 
 void TestReception::idlingExample()
@@ -121,25 +121,25 @@ void TestReception::idlingExample()
     Bench b;
     b.fake->arrive(QByteArray::fromHex("020b10010000000000031a"));
     QCOMPARE(b.w->Label15->caption(), QStringLiteral(" IDLING"));
-    QCOMPARE(b.w->StateCode, QStringLiteral("   "));
-    QCOMPARE(b.w->ChannelText, QStringLiteral(" "));
-    QCOMPARE(b.w->EventCode, QStringLiteral("   "));
-    QCOMPARE(b.w->ChannelNumber, 0);
+    QCOMPARE(b.w->session()->decoding().stateCode, QStringLiteral("   "));
+    QCOMPARE(b.w->session()->decoding().channelText, QStringLiteral(" "));
+    QCOMPARE(b.w->session()->decoding().eventCode, QStringLiteral("   "));
+    QCOMPARE(b.w->session()->decoding().channelNumber, 0);
     QCOMPARE(b.w->Shape2[1]->fillColor(), 255);
-    QVERIFY(b.w->ReplyReceived);
+    QVERIFY(b.w->session()->replyReceived());
 }
 
 void TestReception::escrowedExample()
 {
     Bench b;
     b.reply({0x04, 0, 0x18, 0, 0, 0});
-    QCOMPARE(b.w->StateText, QStringLiteral("ESCROWED"));
-    QCOMPARE(b.w->StateCode, QStringLiteral("ESC"));
-    QCOMPARE(b.w->ChannelNumber, 3);
-    QCOMPARE(b.w->ChannelText, QStringLiteral("3"));
+    QCOMPARE(b.w->session()->decoding().stateText, QStringLiteral("ESCROWED"));
+    QCOMPARE(b.w->session()->decoding().stateCode, QStringLiteral("ESC"));
+    QCOMPARE(b.w->session()->decoding().channelNumber, 3);
+    QCOMPARE(b.w->session()->decoding().channelText, QStringLiteral("3"));
     // Every reply byte but STX is kept, the ETX as received.
-    const std::array<int, 10> kept{0x0B, 0x10, 0x04, 0x00, 0x18, 0x00, 0x00, 0x00, 0x03, 0x07};
-    QCOMPARE(b.w->ReplyBytes, kept);
+    const std::array<std::uint8_t, 11> kept{0x02, 0x0B, 0x10, 0x04, 0x00, 0x18, 0x00, 0x00, 0x00, 0x03, 0x07};
+    QCOMPARE(b.w->session()->lastReply().bytes, kept);
 }
 
 void TestReception::textsPersist()
@@ -147,16 +147,16 @@ void TestReception::textsPersist()
     Bench b;
     b.reply({0x02, 0, 0x18, 0, 0, 0});
     b.reply({0x00, 0, 0x18, 0, 0, 0});
-    QCOMPARE(b.w->StateText, QStringLiteral("ACCEPTING"));
-    QCOMPARE(b.w->StateCode, QStringLiteral("   "));
+    QCOMPARE(b.w->session()->decoding().stateText, QStringLiteral("ACCEPTING"));
+    QCOMPARE(b.w->session()->decoding().stateCode, QStringLiteral("   "));
     QCOMPARE(b.w->Label15->caption(), QStringLiteral(" ACCEPTING"));
 
     b.reply({0x11, 0, 0x18, 0, 0, 0});
     QCOMPARE(b.w->Label13->caption(), QStringLiteral(" STACKED CH3"));
     b.reply({0x01, 0, 0x18, 0, 0, 0});  // same channel, no event
-    QCOMPARE(b.w->EventText, QStringLiteral("STACKED"));
-    QCOMPARE(b.w->EventCode, QStringLiteral("   "));
-    QCOMPARE(b.w->StateText, QStringLiteral("IDLING"));
+    QCOMPARE(b.w->session()->decoding().eventText, QStringLiteral("STACKED"));
+    QCOMPARE(b.w->session()->decoding().eventCode, QStringLiteral("   "));
+    QCOMPARE(b.w->session()->decoding().stateText, QStringLiteral("IDLING"));
     QCOMPARE(b.w->Label13->caption(), QStringLiteral(" STACKED CH3"));
     QCOMPARE(b.count(3), QStringLiteral("1"));
 }
@@ -168,19 +168,19 @@ void TestReception::eventClearedOnChannelChange()
     // None before, channel 3 now: the event is decoded, counted and then
     // cleared before it is shown.
     b.reply({0x11, 0, 0x18, 0, 0, 0});
-    QCOMPARE(b.w->EventCode, QStringLiteral("STD"));
-    QCOMPARE(b.w->EventText, QString());
+    QCOMPARE(b.w->session()->decoding().eventCode, QStringLiteral("STD"));
+    QCOMPARE(b.w->session()->decoding().eventText, QString());
     QCOMPARE(b.w->Label13->caption(), QStringLiteral(" "));
     QCOMPARE(b.count(3), QStringLiteral("1"));
-    QCOMPARE(b.w->LastChannelText, QStringLiteral("3"));
+    QCOMPARE(b.w->session()->decoding().channelText, QStringLiteral("3"));
 
     b.reply({0x41, 0, 0x18, 0, 0, 0});
     QCOMPARE(b.w->Label13->caption(), QStringLiteral(" RETURNED CH3"));
     // Back to none: cleared again.
     b.reply({0x01, 0, 0, 0, 0, 0});
-    QCOMPARE(b.w->EventText, QString());
+    QCOMPARE(b.w->session()->decoding().eventText, QString());
     QCOMPARE(b.w->Label13->caption(), QStringLiteral(" "));
-    QCOMPARE(b.w->LastChannelText, QStringLiteral(" "));
+    QCOMPARE(b.w->session()->decoding().channelText, QStringLiteral(" "));
 }
 
 void TestReception::channelNameBound_data()
@@ -229,7 +229,7 @@ void TestReception::counting()
     QFETCH(int, s1);
     QFETCH(QString, count);
     Bench b;
-    b.w->PollMode = std::int16_t(mode);
+    b.w->session()->setMode(PollMode(mode));
     b.reply({0x01, 0, 0x18, 0, 0, 0});
     b.reply({std::uint8_t(s0), std::uint8_t(s1), 0x18, 0, 0, 0});
     QCOMPARE(b.count(3), count);
@@ -242,19 +242,19 @@ void TestReception::badChecksumStillDecoded()
 {
     Bench b;
     b.reply({0x01, 0, 0x18, 0, 0, 0});
-    QVERIFY(b.w->ReplyReceived);
+    QVERIFY(b.w->session()->replyReceived());
     b.w->PollTime_Timer();
-    QVERIFY(!b.w->ReplyReceived);
+    QVERIFY(!b.w->session()->replyReceived());
     // Decoded, shown and counted; only the acknowledgement is withheld.
     b.reply({0x11, 0, 0x18, 0, 0, 0}, false);
-    QVERIFY(!b.w->ReplyReceived);
-    QCOMPARE(b.w->EventCode, QStringLiteral("STD"));
+    QVERIFY(!b.w->session()->replyReceived());
+    QCOMPARE(b.w->session()->decoding().eventCode, QStringLiteral("STD"));
     QCOMPARE(b.w->Label13->caption(), QStringLiteral(" STACKED CH3"));
     QCOMPARE(b.w->Label15->caption(), QStringLiteral(" IDLING"));
     QCOMPARE(b.count(3), QStringLiteral("1"));
     // The same report again is counted again.
     b.reply({0x11, 0, 0x18, 0, 0, 0});
-    QVERIFY(b.w->ReplyReceived);
+    QVERIFY(b.w->session()->replyReceived());
     QCOMPARE(b.count(3), QStringLiteral("2"));
 }
 
@@ -272,14 +272,15 @@ void TestReception::ignoredEvents()
     QFETCH(int, event);
     QFETCH(bool, ready);
     Bench b;
-    b.w->ReplyReceived = false;
-    b.w->PortReady = ready;
+    QVERIFY(!b.w->session()->replyReceived());
+    if (!ready)
+        b.w->session()->closePort();
     b.fake->buffer = replyBytes({0x11, 0, 0x18, 0, 0, 0});
     b.fake->event = event;
-    b.w->MSComm1_OnComm();
+    b.w->session()->MSComm1_OnComm();
     QCOMPARE(b.fake->buffer.size(), 11);
-    QVERIFY(!b.w->ReplyReceived);
-    QCOMPARE(b.w->StateText, QString());
+    QVERIFY(!b.w->session()->replyReceived());
+    QCOMPARE(b.w->session()->decoding().stateText, QString());
     QCOMPARE(b.w->Shape2[1]->fillColor(), 64);
 }
 
@@ -299,12 +300,12 @@ void TestReception::splitArrival()
     b.w->PollTime_Timer();
     const QByteArray stacked = replyBytes({0x11, 0, 0x18, 0, 0, 0});
     b.fake->arrive(stacked.left(first));
-    QVERIFY(!b.w->ReplyReceived);
-    QCOMPARE(b.w->EventCode, QStringLiteral("   "));
+    QVERIFY(!b.w->session()->replyReceived());
+    QCOMPARE(b.w->session()->decoding().eventCode, QStringLiteral("   "));
     QCOMPARE(b.fake->buffer.size(), first);
     b.fake->arrive(stacked.mid(first));
-    QVERIFY(b.w->ReplyReceived);
-    QCOMPARE(b.w->EventCode, QStringLiteral("STD"));
+    QVERIFY(b.w->session()->replyReceived());
+    QCOMPARE(b.w->session()->decoding().eventCode, QStringLiteral("STD"));
     QCOMPARE(b.count(3), QStringLiteral("1"));
     QVERIFY(b.fake->buffer.isEmpty());
     QCOMPARE(b.w->Label20[1]->caption(), QStringLiteral(" 02 0B 10 11 00 18 00 00 00 03 12     3 STD"));
@@ -315,7 +316,7 @@ void TestReception::twoRepliesInOneRead()
     Bench b;
     b.reply({0x01, 0, 0x18, 0, 0, 0});
     b.fake->arrive(replyBytes({0x11, 0, 0x18, 0, 0, 0}) + replyBytes({0x41, 0, 0x18, 0, 0, 0}));
-    QCOMPARE(b.w->EventText, QStringLiteral("STACKED"));
+    QCOMPARE(b.w->session()->decoding().eventText, QStringLiteral("STACKED"));
     QCOMPARE(b.count(3), QStringLiteral("1"));
     QVERIFY(b.fake->buffer.isEmpty());
 }
@@ -323,29 +324,29 @@ void TestReception::twoRepliesInOneRead()
 void TestReception::resynchronisation()
 {
     Bench b;
-    QVERIFY(b.w->PollTime->isEnabled());
+    QVERIFY(b.w->session()->pollTimer().isEnabled());
     const QString row0 = b.w->Label20[0]->caption();
-    b.w->ReplyReceived = false;
+    QVERIFY(!b.w->session()->replyReceived());
     b.fake->calls.clear();
 
     bool timerOnDuringPause = true;
-    QTimer::singleShot(0, [&] { timerOnDuringPause = b.w->PollTime->isEnabled(); });
+    QTimer::singleShot(0, [&] { timerOnDuringPause = b.w->session()->pollTimer().isEnabled(); });
     QByteArray junk(1, '\x06');
     junk += replyBytes({0x11, 0, 0x18, 0, 0, 0}) + replyBytes({0x11, 0, 0x18, 0, 0, 0}) + QByteArray(2, 0x02);
     QCOMPARE(junk.size(), 25);
     b.fake->arrive(junk);
 
     QVERIFY(!timerOnDuringPause);
-    QVERIFY(b.w->PollTime->isEnabled());
+    QVERIFY(b.w->session()->pollTimer().isEnabled());
     QVERIFY(b.fake->buffer.isEmpty());
     QCOMPARE(b.fake->calls, QStringList{QStringLiteral("discard")});
-    QVERIFY(!b.w->ReplyReceived);
+    QVERIFY(!b.w->session()->replyReceived());
     QCOMPARE(b.w->Label20[0]->caption(), row0);
     QCOMPARE(b.w->Label15->caption(), QString());
     QCOMPARE(b.w->Label13->caption(), QString());
     QCOMPARE(b.w->Shape2[1]->fillColor(), 64);
     QCOMPARE(b.count(3), QStringLiteral("0"));
-    QCOMPARE(b.w->StateText, QString());
+    QCOMPARE(b.w->session()->decoding().stateText, QString());
 
     // The next poll shows the miss and repeats its message.
     const QByteArray sent = b.fake->frames.back();
@@ -359,9 +360,9 @@ void TestReception::resynchronisationRestartsIdleTimer()
     // The timer comes back on even when polls were not running on it.
     Bench b;
     setCheckValue(b.w->Check4, 0);
-    QVERIFY(!b.w->PollTime->isEnabled());
+    QVERIFY(!b.w->session()->pollTimer().isEnabled());
     b.fake->arrive(QByteArray(11, '\x00'));
-    QVERIFY(b.w->PollTime->isEnabled());
+    QVERIFY(b.w->session()->pollTimer().isEnabled());
     const auto sent = b.fake->frames.size();
     b.w->PollTime_Timer();  // its ticks poll only while START POLL is down
     QCOMPARE(b.fake->frames.size(), sent);
@@ -370,7 +371,7 @@ void TestReception::resynchronisationRestartsIdleTimer()
 void TestReception::eventDuringPauseNotNested()
 {
     Bench b;
-    b.w->ReplyReceived = false;
+    QVERIFY(!b.w->session()->replyReceived());
     b.fake->calls.clear();
     int arrivals = 0;
     // During the pause more junk comes, then a whole good reply: neither
@@ -385,13 +386,13 @@ void TestReception::eventDuringPauseNotNested()
     QCOMPARE(arrivals, 1);
     QCOMPARE(b.fake->calls, QStringList{QStringLiteral("discard")});
     QVERIFY(b.fake->buffer.isEmpty());
-    QVERIFY(b.w->PollTime->isEnabled());
-    QVERIFY(!b.w->ReplyReceived);
+    QVERIFY(b.w->session()->pollTimer().isEnabled());
+    QVERIFY(!b.w->session()->replyReceived());
     QCOMPARE(b.count(3), QStringLiteral("0"));
 
     // Bytes that come after the pause are handled as usual.
     b.reply({0x01, 0, 0, 0, 0, 0});
-    QVERIFY(b.w->ReplyReceived);
+    QVERIFY(b.w->session()->replyReceived());
     QCOMPARE(b.w->Label15->caption(), QStringLiteral(" IDLING"));
 }
 

@@ -80,7 +80,7 @@ public:
     {
         inner_.output(bytes);
         if (!bytes.isEmpty())
-            note(QByteArray("W ") + char('0' + (window ? window->PollMode : 0)) + (restartNext ? " s " : " - ") + bytes.toHex());
+            note(QByteArray("W ") + char('0' + (window ? int(window->session()->mode()) : 0)) + (restartNext ? " s " : " - ") + bytes.toHex());
         restartNext = false;
     }
     int commEvent() const override { return inner_.commEvent(); }
@@ -528,13 +528,13 @@ void TestSoak::lineFaults()
         ++commands;
     };
     auto setMode = [&](int mode) {
-        while (w->PollMode != mode)
+        while (int(w->session()->mode()) != mode)
             w->Command1_Click();  // no event in between: the modes passed send nothing
     };
     auto start = [&] {
         if (checkValue(w->Check4) == 1)
             setCheckValue(w->Check4, 0);  // a press on a running switch would send nothing
-        recorder->restartNext = w->PollMode == 1 || w->PollMode == 4;
+        recorder->restartNext = int(w->session()->mode()) == 1 || int(w->session()->mode()) == 4;
         setCheckValue(w->Check4, 1);
     };
     auto stop = [&] { setCheckValue(w->Check4, 0); };

@@ -19,10 +19,7 @@ namespace {
 QString replyLine(int n)
 {
     const frames::ValidatorReply r = frames::makeReply(0x10, {0x01, 0, 0, 0, std::uint8_t(n), 0});
-    std::array<int, 10> b{};
-    for (int i = 0; i < 10; ++i)
-        b[i] = r.bytes[i + 1];
-    return frames::replyTraceLine(b, QStringLiteral("   "), QStringLiteral(" "), QStringLiteral("   "));
+    return frames::replyTraceLine(r, QStringLiteral("   "), QStringLiteral(" "), QStringLiteral("   "));
 }
 
 struct Bench : WindowBench {
@@ -64,7 +61,7 @@ QString hostLine(int n, bool repeated = false, int builtAs = 0)
     const int k = repeated ? builtAs : n;
     const int control = (k % 2 == 1) ? 0x10 : 0x11;
     const frames::HostMessage m = frames::hostMessageFrom(std::uint8_t(control), std::uint8_t(k), 0, 0);
-    return frames::hostTraceLine(m.control(), m.data0(), m.data1(), m.data2(), m.checksum(), QStringLiteral("   "));
+    return frames::hostTraceLine(m);
 }
 
 // Polls 1..count, each answered by reply n before the next.
@@ -102,7 +99,7 @@ void TestTrace::firstHostLine()
     b.start(0x7F);
     QCOMPARE(b.w->Label18[0]->caption(), QStringLiteral(" 02 08 10 7F 00 00 03 67    "));
     QCOMPARE(b.w->Label20[0]->caption(), QString());
-    QCOMPARE(b.w->TraceRow, 1);
+    QCOMPARE(b.w->traceRow(), 1);
 }
 
 void TestTrace::replyLineExample()
@@ -128,7 +125,7 @@ void TestTrace::noResponseLine()
     QCOMPARE(frames::NoResponseLine, QStringLiteral("       NO RESPONSE!  TIMEOUT"));
     QCOMPARE(b.w->Label15->caption(), QStringLiteral(" "));
     QCOMPARE(b.host().mid(0, 4), QStringList({hostLine(1), hostLine(2), hostLine(2, true, 2), QString()}));
-    QCOMPARE(b.w->TraceRow, 3);
+    QCOMPARE(b.w->traceRow(), 3);
 }
 
 void TestTrace::badChecksumWhileFilling()
@@ -151,7 +148,7 @@ void TestTrace::scrollAtSeventeenthHostLine()
 {
     Bench b;
     run(b, 16);
-    QCOMPARE(b.w->TraceRow, 16);
+    QCOMPARE(b.w->traceRow(), 16);
     QStringList host, validator;
     for (int n = 1; n <= 16; ++n) {
         host << hostLine(n);
@@ -163,7 +160,7 @@ void TestTrace::scrollAtSeventeenthHostLine()
     // The 17th host line scrolls the host pane; the validator pane waits
     // one row behind for its reply.
     b.poll(17);
-    QCOMPARE(b.w->TraceRow, 17);
+    QCOMPARE(b.w->traceRow(), 17);
     host.removeFirst();
     host << hostLine(17);
     QCOMPARE(b.host(), host);
@@ -175,7 +172,7 @@ void TestTrace::scrollAtSeventeenthHostLine()
 
     // From then on both scroll together.
     b.poll(18);
-    QCOMPARE(b.w->TraceRow, 17);
+    QCOMPARE(b.w->traceRow(), 17);
     b.reply(18);
     host.removeFirst();
     host << hostLine(18);
@@ -233,12 +230,12 @@ void TestTrace::noRowBeforeFirstHostLine()
     Bench b;
     b.w->Label15->setCaption(QStringLiteral(" OLD"));
     setCheckValue(b.w->Check4, 0);
-    while (b.w->PollMode != 2)
+    while (int(b.w->session()->mode()) != 2)
         b.w->Command1_Click();
     setCheckValue(b.w->Check4, 1);
     QCOMPARE(b.validator(), QStringList(16, QString()));
     QCOMPARE(b.w->Label15->caption(), QStringLiteral(" "));
-    QCOMPARE(b.w->TraceRow, 1);
+    QCOMPARE(b.w->traceRow(), 1);
     QCOMPARE(b.w->Label18[0]->caption(), QStringLiteral(" 02 08 00 00 00 00 03 00 "));
 }
 
@@ -249,10 +246,10 @@ void TestTrace::startClearsPanes()
     setCheckValue(b.w->Check4, 0);
     b.start(7);
     QStringList host(16, QString());
-    host[0] = frames::hostTraceLine(0x10, 7, 0, 0, 0x08 ^ 0x10 ^ 7, QStringLiteral("   "));
+    host[0] = frames::hostTraceLine(frames::hostMessageFrom(0x10, 7, 0, 0));
     QCOMPARE(b.host(), host);
     QCOMPARE(b.validator(), QStringList(16, QString()));
-    QCOMPARE(b.w->TraceRow, 1);
+    QCOMPARE(b.w->traceRow(), 1);
 }
 
 void TestTrace::lamps()

@@ -96,7 +96,7 @@ void TestUnplug::unplugAndReplug()
 
         // Plugged in: the next start polls and the replies are acknowledged.
         setCheckValue(w.Check4, 1);
-        QVERIFY(w.PortReady);
+        QVERIFY(w.session()->portReady());
         QCOMPARE(descriptorsOn(device), 1);
         QTRY_VERIFY_WITH_TIMEOUT(heard(logPath).acknowledged >= 10, SimProcess::Long);
         QCOMPARE(boxes.count(), told);
@@ -114,10 +114,10 @@ void TestUnplug::unplugAndReplug()
         QVERIFY2(boxes.cpuMsWhileUp.back() < 100, qPrintable(QStringLiteral("%1 ms of processor time in a second with the box up")
                                                                  .arg(boxes.cpuMsWhileUp.back())));
         QCOMPARE(checkValue(w.Check4), 0);
-        QVERIFY(!w.PortReady);
-        QVERIFY(w.ReopenPort);
-        QVERIFY(!w.MSComm1->portOpen());
-        QVERIFY(!w.PollTime->isEnabled());
+        QVERIFY(!w.session()->portReady());
+        QVERIFY(w.session()->reopenPending());
+        QVERIFY(!w.session()->port().portOpen());
+        QVERIFY(!w.session()->pollTimer().isEnabled());
         QCOMPARE(descriptorsOn(device), 0);
         // Once, not a box per error report or per tick.
         QTest::qWait(300);
@@ -142,7 +142,7 @@ void TestUnplug::unplugAndReplug()
     const QString logPath = dir.filePath(QStringLiteral("last.log"));
     QVERIFY(sim->start(link, {QStringLiteral("--log"), logPath}));
     setCheckValue(w.Check4, 1);
-    QVERIFY(w.PortReady);
+    QVERIFY(w.session()->portReady());
     QTRY_VERIFY_WITH_TIMEOUT(heard(logPath).acknowledged >= 10, SimProcess::Long);
     QCOMPARE(boxes.count(), told);
     setCheckValue(w.Check4, 0);
@@ -182,13 +182,13 @@ void TestUnplug::portHeldByAnotherProgram()
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.texts.last(), PortErrorText.arg(8005));
     QCOMPARE(checkValue(w.Check4), 0);
-    QVERIFY(!w.PortReady);
+    QVERIFY(!w.session()->portReady());
     QCOMPARE(descriptorsOn(device), 0);
 
     other.closeWriteChannel();
     QVERIFY(other.waitForFinished(SimProcess::Long));
     setCheckValue(w.Check4, 1);
-    QVERIFY(w.PortReady);
+    QVERIFY(w.session()->portReady());
     QTRY_VERIFY_WITH_TIMEOUT(heard(logPath).acknowledged >= 5, SimProcess::Long);
     QCOMPARE(boxes.count(), 1);
     setCheckValue(w.Check4, 0);

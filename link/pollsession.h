@@ -1,0 +1,136 @@
+// The host side of the validator line: owns the port and the poll clock,
+// keeps the acknowledge scheme, the escrow decisions and the decoding of the
+// validator's status, and reports what happened through signals. It has no
+// window: the tester window, an unattended run and the tests drive it alike.
+#pragma once
+
+#include "link/frames.h"
+#include "link/intervaltimer.h"
+#include "link/port.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+enum class PollMode : std::uint8_t {
+    Normal = 1,       // polls at the poll rate; a new message after each good reply
+    StepInto = 2,     // one poll per start
+    Interrupt = 3,    // one poll per start; further polls only from a clock already running
+    NegativeAck = 4,  // every poll repeats the last message; stacked notes are not counted
+};
+
+// The mode the mode button moves to next.
+PollMode nextPollMode(PollMode mode);
+
+// The line settings the validator expects.
+inline const QString LineSettingsText = QStringLiteral("9600, E, 7, 1");
+
+class PollSession : public QObject {
+    Q_OBJECT
+public:
+    explicit PollSession(std::unique_ptr<CommPort> port, QObject* parent = nullptr);
+    ~PollSession() override;
+
+    // ---- what the operator sets ----
+    // Another number than the one set up sets the port up anew at the next poll.
+    void setPortNumber(std::int16_t number);
+    std::int16_t portNumber() const { return portNumber_; }
+    // The port is set up anew at the next poll.
+    void requestReopen() { reopen_ = true; }
+    // Milliseconds; taken by the poll clock at the next start in the modes
+    // that run it.
+    void setPollPeriod(int ms) { period_ = ms; }
+    int pollPeriod() const { return period_; }
+    void setMode(PollMode mode);
+    PollMode mode() const { return mode_; }
+    // Read when the next new message is built; a repeated message keeps
+    // what it was built with.
+    void setEscrow(bool on) { escrow_ = on; }
+    bool escrow() const { return escrow_; }
+    void setChannelEnabled(int channel, bool on);  // channel 1 to ChannelCount
+    bool channelEnabled(int channel) const;
+
+    // START POLL: the boxes have been checked by whoever drives the session.
+    void start();
+    // START POLL released.
+    void suspend();
+    bool isRunning() const { return running_; }
+    // Polling stops and the port is released; the next start sets it up anew.
+    void closePort();
+
+    // ---- the steps of the link, by the names the procedures have always had ----
+    void PollTime_Timer();
+    void PollValidator();
+    void OpenCommPort();
+    void MSComm1_OnComm();
+
+    // ---- what the link holds ----
+    bool portReady() const { return portReady_; }
+    bool reopenPending() const { return reopen_; }
+    // A reply with a good checksum arrived since the last send.
+    bool replyReceived() const { return replyReceived_; }
+    bool ackToggle() const { return ack_; }
+    const frames::HostMessage& lastMessage() const { return message_; }
+    // The last reply that began with STX, good checksum or not.
+    const frames::ValidatorReply& lastReply() const { return reply_; }
+    // What the last reply said; state and event texts persist across replies.
+    const frames::StatusDecoding& decoding() const { return decoding_; }
+    const IntervalTimer& pollTimer() const { return PollTime; }
+    CommPort& port() { return *port_; }
+    const CommPort& port() const { return *port_; }
+
+signals:
+    // A poll goes ahead: the port is ready (the host lamp lights).
+    void pollBegins();
+    // A new message was built (before it is written).
+    void messageBuilt(const frames::HostMessage& message);
+    // The previous message drew no good reply; raised just before the next
+    // message goes out.
+    void noResponse();
+    // A message is on the line; repeated when it is the last one again.
+    void messageSent(const frames::HostMessage& message, bool repeated);
+    // A reply that began with STX was read and decoded.
+    void replyChecked(const frames::ValidatorReply& reply, bool checksumOk, const frames::StatusDecoding& decoding);
+    // Bytes dropped to get back in step with the line.
+    void bytesDiscarded(const QByteArray& bytes);
+    void noteStacked(int channel);
+    void started();
+    // Polling stopped by the session itself: one step done, or the port failed.
+    void stopped();
+    void suspended();
+    void modeChanged(PollMode mode);
+    // The port could not be set up, or failed while open. Raised once per failure.
+    void portFailed(int number);
+
+private:
+    void portFailure(int number);
+    void stopRunning();
+    void resynchronise(const QByteArray& dropped);
+
+    std::unique_ptr<CommPort> port_;
+    IntervalTimer PollTime;
+
+    std::int16_t portNumber_ = 0;
+    int period_ = 0;
+    PollMode mode_ = PollMode::Normal;
+    bool escrow_ = false;
+    std::array<bool, frames::ChannelCount> channels_{};
+
+    bool running_ = false;
+    bool reopen_ = false;
+    bool portReady_ = false;
+    bool replyReceived_ = false;
+    bool awaitingReply_ = false;  // a message went out and has no good reply yet
+    bool ack_ = false;
+    frames::HostMessage message_;
+    frames::ValidatorReply reply_;
+    frames::StatusDecoding decoding_;
+    QString lastChannelText_;
+
+    bool resynchronising_ = false;
+    bool commDeferred_ = false;
+};
