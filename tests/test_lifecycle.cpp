@@ -151,7 +151,10 @@ void TestLifecycle::load_data()
     QTest::newRow("17-line file") << iniBytes(withLines({{2, "Com.Setting = 2"}, {12, "2nd.Check   = 0"}}).mid(0, 17))
                                   << "2" << "100" << "1011111000000";
     QTest::newRow("missing final CR LF") << noFinal << "1" << "100" << "1111111000000";
-    QTest::newRow("LF-only file") << iniBytes(DefaultLines, "\n") << "0" << "" << "0000000000000";
+    QTest::newRow("LF-only file") << iniBytes(withLines({{2, "Com.Setting = 6"}}), "\n") << "6" << "100"
+                                  << "1111111000000";
+    QTest::newRow("CR-only file") << iniBytes(withLines({{3, "Poll.Rate   = 40"}}), "\r") << "1" << "40"
+                                  << "1111111000000";
     QTest::newRow("empty file") << QByteArray() << "0" << "" << "0000000000000";
 }
 

@@ -135,7 +135,10 @@ void TestStartup::startup_data()
         << false << 1 << "2" << "Sys.Color   = 1";
     QTest::newRow("first value not a number") << true << file({{1, "Sys.Color   = high"}}) << 1 << true << 1 << false
                                               << 2 << "" << "Sys.Color   = 2";
-    QTest::newRow("LF-only file") << true << file({}, "\n") << 0 << true << 1 << false << 1 << "" << "Sys.Color   = 1";
+    QTest::newRow("LF-only file") << true << file({{1, "Sys.Color   = 2"}}, "\n") << 0 << false << 0 << false << 2
+                                  << "100" << "Sys.Color   = 2";
+    QTest::newRow("CR-only file") << true << file({{1, "Sys.Color   = 2"}, {3, "Poll.Rate   = 50"}}, "\r") << 0 << false
+                                  << 0 << false << 2 << "50" << "Sys.Color   = 2";
     QTest::newRow("chooser closed without an answer") << false << QByteArray() << -1 << true << 0 << false << -999
                                                       << "" << "";
 }
