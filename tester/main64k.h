@@ -124,6 +124,7 @@ private:
     void resynchronise();
 
     std::int16_t DisplayScheme = 0;
+    QByteArray settingsAsFound_;  // a damaged settings file as loaded, kept as SETUP.INI.bak at close
     std::unique_ptr<CommPort> port_;
     bool resynchronising_ = false;
     bool commDeferred_ = false;

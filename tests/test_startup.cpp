@@ -2,6 +2,7 @@
 // SETUP.INI or from the chooser, then the tester window.
 #include "modal.h"
 #include "settingstext.h"
+#include "specialfiles.h"
 #include "startup/colorsheme.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
@@ -102,6 +103,8 @@ private slots:
     void startup_data();
     void startup();
     void chooserLayout();
+    void notRegular_data();
+    void notRegular();
 };
 
 void TestStartup::startup_data()
@@ -211,6 +214,46 @@ void TestStartup::chooserLayout()
     QVERIFY(!f.anyDefault);
     QCOMPARE(f.family, QStringLiteral("Times New Roman"));
     w->close();
+}
+
+// A FIFO, a device node, a folder or a link to one, or a link that loops:
+// never opened, so the start does not hang on it; told once when the window
+// loads and once when it closes; still the same thing after the close.
+void TestStartup::notRegular_data()
+{
+    addSpecialRows();
+}
+
+void TestStartup::notRegular()
+{
+    QFETCH(int, index);
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    MAKE_SPECIAL_CASE(index, d);
+    const QString path = d.filePath("SETUP.INI");
+    const auto entries = [&] { return d.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot); };
+    const QString was = describePath(path);
+    const QStringList before = entries();
+
+    ModalCloser closer;
+    ChooserDriver driver(1);
+    auto w = MAIN_Form_Load(dir.path());
+    QVERIFY(w);
+    QVERIFY(driver.facts.shown);  // no scheme to be had from it
+    QCOMPARE(closer.count(), 1);
+    QVERIFY2(closer.texts[0].startsWith(path + " ") &&
+                 closer.texts[0].endsWith(". It is left as it is: the window starts with the default settings, and "
+                                          "they are not saved when it closes."),
+             qPrintable(closer.texts[0]));
+    QCOMPARE(w->Text1->text(), QStringLiteral("1"));
+    QCOMPARE(w->Text2->text(), QStringLiteral("100"));
+    QVERIFY(w->close());
+    QCOMPARE(closer.count(), 2);
+    QVERIFY2(closer.texts[1].startsWith("The settings were not saved: " + path + " ") &&
+                 closer.texts[1].endsWith(". It is left as it is."),
+             qPrintable(closer.texts[1]));
+    QCOMPARE(describePath(path), was);
+    QCOMPARE(entries(), before);
 }
 
 QTEST_MAIN(TestStartup)
