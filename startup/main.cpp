@@ -7,6 +7,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
+    nameProgram();
     auto window = MAIN_Form_Load(QCoreApplication::applicationDirPath());
     if (!window)
         return 0;
