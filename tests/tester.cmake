@@ -18,3 +18,6 @@ if(TARGET Qt6::GuiPrivate)
     endif()
   endforeach()
 endif()
+
+# The line failing while polling is suspended.
+pollbench_test(test_suspended test_suspended.cpp windowbench.h fakeport.h modal.h)
