@@ -21,3 +21,12 @@ endif()
 
 # The line failing while polling is suspended.
 pollbench_test(test_suspended test_suspended.cpp windowbench.h fakeport.h modal.h)
+
+# The running program read through the accessibility bus (AT-SPI) on a
+# virtual display, polling the virtual validator; skipped where the bus or
+# the display cannot be had.
+if(UNIX AND NOT APPLE AND TARGET pollbench-sim)
+  add_test(NAME test_atspi COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/test_atspi.sh $<TARGET_FILE:pollbench>
+    $<TARGET_FILE:pollbench-sim>)
+  set_tests_properties(test_atspi PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+endif()
