@@ -9,14 +9,19 @@
 #include "tester/main64k.h"
 #include "tester/widgets.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 
 namespace {
@@ -42,6 +47,7 @@ private slots:
     void chooserLayout();
     void notRegular_data();
     void notRegular();
+    void chooserCaptionsWholeOnTwoLines();
 };
 
 void TestStartup::startup_data()
@@ -191,6 +197,58 @@ void TestStartup::notRegular()
              qPrintable(closer.texts[1]));
     QCOMPARE(describePath(path), was);
     QCOMPARE(entries(), before);
+}
+
+// Each button's caption, laid out as the button lays it out, and as drawn,
+// stays inside the button's face on two lines with no word cut.
+void TestStartup::chooserCaptionsWholeOnTwoLines()
+{
+    QApplication::setStyle(QStringLiteral("Fusion"));  // as the program does
+    ColorSheme c;
+    c.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&c));
+    const QImage shot = c.grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+    const QList<QStringList> lines{{"HI Color", "800 X 600"}, {"256 Color", "640 X 480"}};
+    for (int i = 0; i < 2; ++i) {
+        auto* b = qobject_cast<WrapButton*>(c.Command1[i]);
+        QVERIFY(b);
+        const QString caption = b->text();
+        QCOMPARE(QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name), caption);
+        QStyleOptionButton option;
+        option.initFrom(b);
+        const QRect face = b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
+        QVERIFY(face.contains(b->captionRect()));
+
+        const QFontMetrics fm(b->font());
+        const QRect laid = fm.boundingRect(b->captionRect(), Qt::AlignCenter | Qt::TextWordWrap, caption);
+        QVERIFY2(face.contains(laid), qPrintable(caption));
+        QCOMPARE(laid.height(), fm.height() + fm.lineSpacing());
+
+        QTextLayout layout(caption, b->font());
+        QTextOption wrap(Qt::AlignCenter);
+        wrap.setWrapMode(QTextOption::WordWrap);
+        layout.setTextOption(wrap);
+        QStringList got;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(b->captionRect().width());
+            got << caption.mid(line.textStart(), line.textLength()).trimmed();
+        }
+        layout.endLayout();
+        QCOMPARE(got, lines[i]);
+
+        // The ink of the caption as drawn: inside the face, on two lines.
+        const QImage button = shot.copy(QRect(b->mapTo(&c, QPoint(0, 0)), b->size()));
+        QRect ink;
+        for (int y = 0; y < button.height(); ++y)
+            for (int x = 0; x < button.width(); ++x)
+                if (qGray(button.pixel(x, y)) < 96)
+                    ink |= QRect(x, y, 1, 1);
+        QVERIFY2(!ink.isEmpty(), qPrintable(caption));
+        QVERIFY2(face.contains(ink), qPrintable(caption));
+        QVERIFY2(ink.height() > fm.lineSpacing(), qPrintable(caption));
+    }
 }
 
 QTEST_MAIN(TestStartup)
