@@ -11,6 +11,9 @@
 
 namespace sim {
 
+// Longest command line taken from standard input, in bytes.
+inline constexpr qsizetype MaxCommandLine = 4096;
+
 struct Command {
     QString name;
     int arg = -1;  // -1: none given
