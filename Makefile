@@ -23,7 +23,7 @@ FUZZ_LONG_SECONDS ?= 600
 FUZZERS := reply settings decimal
 # Fuzzers held to a memory ceiling: libFuzzer fails a run whose resident
 # memory goes over FUZZ_RSS_MB.
-FUZZ_RSS_BOUNDED := settings decimal
+FUZZ_RSS_BOUNDED := reply settings decimal
 FUZZ_RSS_MB := 200
 # Sanitizer reports fail the run; fontconfig's lifetime cache is no leak of ours.
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \

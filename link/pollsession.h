@@ -61,6 +61,11 @@ public:
     void setChannelEnabled(int channel, bool on);  // channel 1 to ChannelCount
     bool channelEnabled(int channel) const;
 
+    // How long a line with no frame is left to settle (ResyncPauseMs unless
+    // set; 0 drains it at once, which makes a run repeatable for a fuzzer).
+    void setResyncPause(int ms) { pause_.setInterval(ms); }
+    bool resynchronising() const { return resynchronising_; }
+
     // START POLL: the boxes have been checked by whoever drives the session.
     void start();
     // START POLL released.

@@ -92,7 +92,10 @@ void PollSession::resynchronise(const QByteArray& dropped)
     // polls go out on their own time meanwhile, and a line full of noise
     // costs one drain per pause, not one per byte.
     resynchronising_ = true;
-    pause_.start();
+    if (pause_.interval() > 0)
+        pause_.start();
+    else
+        endPause();
 }
 
 void PollSession::endPause()
