@@ -15,3 +15,6 @@ function(pollbench_link_test name)
 endfunction()
 
 pollbench_link_test(test_session test_session.cpp fakeport.h replies.h)
+
+# The session record and its CSV, with no window.
+pollbench_link_test(test_record test_record.cpp csvread.h fakeport.h replies.h)
