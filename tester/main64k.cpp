@@ -29,7 +29,8 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
 
 MAIN64K::~MAIN64K()
 {
-    // The record ends before the session it watches.
+    // The record ends before the session it watches, telling the window nothing.
+    record_->disconnect(this);
     record_.reset();
     // The session goes first: nothing it reports may reach half-destroyed controls.
     session_->disconnect(this);

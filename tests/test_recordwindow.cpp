@@ -50,6 +50,7 @@ private slots:
     void statisticsLive();
     void closingEndsTheRecord();
     void writeFailureTold();
+    void destroyedWhileRecording();
 };
 
 void TestRecordWindow::titleWhileRecording()
@@ -202,6 +203,17 @@ void TestRecordWindow::writeFailureTold()
     b.fake->arrive(Idle);
     b.w->PollTime_Timer();
     QCOMPARE(b.fake->frames.size(), std::size_t(2));
+}
+
+// A window destroyed without being closed still ends its record whole.
+void TestRecordWindow::destroyedWhileRecording()
+{
+    WindowBench b;
+    const QString path = b.dir.filePath(QStringLiteral("run.csv"));
+    QVERIFY(b.w->startRecord(path, false, nullptr));
+    b.w.reset();
+    QCOMPARE(readCsv(path).back()[col::Note], QStringLiteral("record stopped"));
+    QVERIFY(QFile::exists(SessionRecord::summaryPath(path)));
 }
 
 QTEST_MAIN(TestRecordWindow)
