@@ -56,10 +56,15 @@ BENCHMARK(ReplyTraceLine);
 // One poll and its reply through the window on an in-memory port, with the
 // trace panes full so every line scrolls a pane; with `repaint` the window is
 // drawn after each poll, as the event loop does, so 32 rows are repainted.
-void pollWithFullPanes(benchmark::State& state, bool repaint)
+void pollWithFullPanes(benchmark::State& state, bool repaint, bool record = false)
 {
     WindowBench b;
     b.w->show();
+    // With the record on, every poll writes two rows to a real file.
+    if (record && !b.w->startRecord(b.dir.filePath(QStringLiteral("bench.csv")), false, nullptr)) {
+        state.SkipWithError("the record could not be started");
+        return;
+    }
     b.w->Text2->setText(QStringLiteral("65535"));
     setCheckValue(b.w->Check4, 1);
     const QByteArray reply(reinterpret_cast<const char*>(Escrowed.bytes.data()), frames::ValidatorReply::Size);
@@ -88,6 +93,13 @@ void PollReceptionAndRepaint(benchmark::State& state)
     pollWithFullPanes(state, true);
 }
 BENCHMARK(PollReceptionAndRepaint);
+
+// The cost of the record to one poll and its reply: compare with PollAndReception.
+void PollAndReceptionRecorded(benchmark::State& state)
+{
+    pollWithFullPanes(state, false, true);
+}
+BENCHMARK(PollAndReceptionRecorded);
 
 }  // namespace
 

@@ -80,6 +80,8 @@ void MAIN64K::Form_Unload()
     } catch (const std::exception& e) {
         tellOperator(this, QStringLiteral("The serial port could not be closed.\n\n%1").arg(QString::fromStdString(e.what())));
     }
+    // After the port: the record keeps polling's end too.
+    stopRecord();
     try {
         SaveSettings();
     } catch (const settings::NotRegularFile& e) {

@@ -24,10 +24,14 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
     connect(Check4, &QPushButton::toggled, this, [this] { Check4_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connectSession();
+    setUpRecord();
 }
 
 MAIN64K::~MAIN64K()
 {
+    // The record ends before the session it watches, telling the window nothing.
+    record_->disconnect(this);
+    record_.reset();
     // The session goes first: nothing it reports may reach half-destroyed controls.
     session_->disconnect(this);
     session_.reset();

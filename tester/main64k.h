@@ -5,6 +5,7 @@
 #include "link/frames.h"
 #include "link/intervaltimer.h"
 #include "link/pollsession.h"
+#include "link/record.h"
 #include "tester/widgets.h"
 
 #include <QByteArray>
@@ -16,10 +17,13 @@
 #include <memory>
 
 class QCheckBox;
+class QContextMenuEvent;
 class QGroupBox;
+class QMenu;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class StatisticsWindow;
 
 class MAIN64K : public QWidget {
     Q_OBJECT
@@ -62,6 +66,27 @@ public:
     // Notes stacked per channel since the last reset; the counts' captions show them.
     const std::array<std::int64_t, frames::ChannelCount>& tally() const { return StackedCounts; }
 
+    // ---- the record and the statistics ----
+    // Records the session to path; false with the reason when the file
+    // cannot be opened or written (polling goes on either way).
+    bool startRecord(const QString& path, bool append, QString* error);
+    void stopRecord();
+    // "Start record...": asks for the file, and before overwriting one.
+    void startRecordAsked();
+    // Ctrl+R.
+    void toggleRecord();
+    SessionRecord& record() { return *record_; }
+    // F2: the Statistics window, made on first use.
+    StatisticsWindow* showStatistics();
+    StatisticsWindow* statisticsWindow() const { return statistics_; }
+    // The menu of the trace panes.
+    QMenu* createTraceMenu(QWidget* parent);
+    // The rows of both panes as text, host line then reply line.
+    QString traceText() const;
+    bool saveTrace(const QString& path, QString* error) const;
+    // The part of the window the panes cover.
+    QRect traceArea() const;
+
     // ---- controls ----
     QLabel* Picture1 = nullptr;
     Label* Label2 = nullptr;
@@ -100,6 +125,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void createControls();
@@ -109,6 +135,8 @@ private:
     void portFailed(int number);
     void replyChecked();
     void clearTrace();
+    void setUpRecord();
+    void showRecordTitle();
 
     QString ProgramDir;
     QString SettingsPath;
@@ -118,6 +146,9 @@ private:
     std::array<std::int64_t, frames::ChannelCount> StackedCounts{};
     QByteArray settingsAsFound_;  // a damaged settings file as loaded, kept as SETUP.INI.bak at close
     std::unique_ptr<PollSession> session_;
+    std::unique_ptr<SessionRecord> record_;
+    StatisticsWindow* statistics_ = nullptr;
+    QString title_;  // the window title when nothing is recording
     bool unloaded_ = false;
 };
 

@@ -20,3 +20,6 @@ pollbench_link_test(test_session test_session.cpp fakeport.h replies.h)
 pollbench_link_test(test_noise test_noise.cpp simprocess.h)
 target_compile_definitions(test_noise PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
 add_dependencies(test_noise pollbench-sim)
+
+# The session record and its CSV, with no window.
+pollbench_link_test(test_record test_record.cpp csvread.h fakeport.h replies.h)

@@ -12,3 +12,8 @@ add_dependencies(test_e2e pollbench-sim)
 pollbench_test(test_simprogram test_simprogram.cpp simprocess.h)
 target_compile_definitions(test_simprogram PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
 add_dependencies(test_simprogram pollbench-sim)
+
+# The record of a run against the simulator program, checked against its frame log.
+pollbench_test(test_recorde2e test_recorde2e.cpp simprocess.h csvread.h modal.h)
+target_compile_definitions(test_recorde2e PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
+add_dependencies(test_recorde2e pollbench-sim)

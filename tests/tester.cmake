@@ -30,3 +30,6 @@ if(UNIX AND NOT APPLE AND TARGET pollbench-sim)
     $<TARGET_FILE:pollbench-sim>)
   set_tests_properties(test_atspi PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 endif()
+
+# The record and the statistics from the window.
+pollbench_test(test_recordwindow test_recordwindow.cpp csvread.h windowbench.h fakeport.h modal.h)

@@ -1,0 +1,67 @@
+// The session record: every event of a poll session as one CSV row, written
+// as it happens, so what the trace panes have scrolled away is kept. Ends
+// with the run's figures as JSON beside the record.
+#pragma once
+
+#include "link/frames.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+
+class PollSession;
+
+class SessionRecord : public QObject {
+    Q_OBJECT
+public:
+    explicit SessionRecord(PollSession& session, QObject* parent = nullptr);
+    ~SessionRecord() override;
+
+    // Opens path and writes the header (unless appending to a record that
+    // has one) and the "record started" row. False, with the reason in
+    // error, when the file cannot be opened or written; nothing is recording then.
+    // A record already running is stopped first.
+    bool start(const QString& path, bool append, QString* error = nullptr);
+    // Writes the "record stopped" row and the summary beside the record.
+    void stop();
+    bool isRecording() const { return file_.isOpen(); }
+    QString path() const { return path_; }
+    std::int64_t rows() const { return rows_; }
+
+    static QString summaryPath(const QString& recordPath) { return recordPath + QStringLiteral(".summary.json"); }
+    // One field as RFC 4180 wants it: quoted when it holds a comma, a
+    // quote or a line break, quotes doubled.
+    static QString csvField(const QString& text);
+    static const char* header();
+    // "poll ack=1", "stack ack=0", "return ack=1".
+    static QString requestText(const frames::HostMessage& message);
+
+signals:
+    // A write failed (the disk full, the device gone): the record has
+    // stopped and polling goes on. Raised once per record.
+    void failed(const QString& message);
+    void recordingChanged(bool on);
+
+private:
+    struct Row {
+        std::int64_t ns = 0;  // the session's clock
+        const char* dir = "";
+        QString bytes, request, state, event, channel, checksum, note;
+    };
+    void write(const Row& row);
+    void operatorRow(const QString& note);
+    void close(bool writeStopRow);
+    void writeSummary();
+
+    PollSession& session_;
+    QFile file_;
+    QString path_;
+    QDateTime startWall_;
+    std::int64_t startNs_ = 0;
+    std::int64_t rows_ = 0;
+    bool starting_ = false;
+    qint64 goodSize_ = 0;  // the file up to the end of the last whole row
+};

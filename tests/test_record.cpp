@@ -1,0 +1,345 @@
+// The session record on its own: the CSV it writes from a session on a fake
+// port, appending, and what happens when the file fails.
+#include "csvread.h"
+#include "fakeport.h"
+#include "link/pollsession.h"
+#include "link/record.h"
+#include "link/runstats.h"
+#include "replies.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+#if defined(QT_GUI_LIB) || defined(QT_WIDGETS_LIB)
+#error "the record must not need a window"
+#endif
+
+namespace {
+
+const QByteArray Idle = replyBytes({0x01, 0, 0, 0, 0, 0});
+const QByteArray Noise(11, '\x06');
+
+struct Rig {
+    FakePort* port = nullptr;
+    std::unique_ptr<PollSession> s;
+    std::unique_ptr<SessionRecord> record;
+
+    Rig()
+    {
+        auto p = std::make_unique<FakePort>();
+        port = p.get();
+        s = std::make_unique<PollSession>(std::move(p));
+        s->setPortNumber(1);
+        s->setPollPeriod(100000);  // polls are driven by hand
+        for (int c = 1; c <= 7; ++c)
+            s->setChannelEnabled(c, true);
+        record = std::make_unique<SessionRecord>(*s);
+    }
+    void tick() { s->PollTime_Timer(); }
+};
+
+QStringList column(const std::vector<QStringList>& rows, int c)
+{
+    QStringList out;
+    for (const QStringList& r : rows)
+        out << r.value(c);
+    return out;
+}
+
+}  // namespace
+
+class TestRecord : public QObject {
+    Q_OBJECT
+private slots:
+    void csvField_data();
+    void csvField();
+    void requestText_data();
+    void requestText();
+    void rowsOfASession();
+    void summaryBesideTheRecord();
+    void appendWithoutSecondHeader();
+    void appendAfterACutOffRow();
+    void overwriteTruncates();
+    void cannotBeOpened_data();
+    void cannotBeOpened();
+    void writeFailsMidRecord();
+};
+
+void TestRecord::csvField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("plain") << "polling stopped" << "polling stopped";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("comma") << "a,b" << "\"a,b\"";
+    QTest::newRow("quote") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
+    QTest::newRow("newline") << "one\ntwo" << "\"one\ntwo\"";
+    QTest::newRow("carriage return") << "one\rtwo" << "\"one\rtwo\"";
+    QTest::newRow("blanks kept") << "  x  " << "  x  ";
+}
+
+// Every field comes back as it went in through a reader that follows RFC 4180.
+void TestRecord::csvField()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, field);
+    QCOMPARE(SessionRecord::csvField(text), field);
+    const QString line = QStringLiteral("x,") + SessionRecord::csvField(text) + QStringLiteral(",y\r\n");
+    const auto rows = parseCsv(line);
+    QCOMPARE(rows.size(), std::size_t(1));
+    QCOMPARE(rows[0], (QStringList{QStringLiteral("x"), text, QStringLiteral("y")}));
+}
+
+void TestRecord::requestText_data()
+{
+    QTest::addColumn<bool>("ack");
+    QTest::addColumn<bool>("stack");
+    QTest::addColumn<bool>("returnNote");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("poll 0") << false << false << false << "poll ack=0";
+    QTest::newRow("poll 1") << true << false << false << "poll ack=1";
+    QTest::newRow("stack") << true << true << false << "stack ack=1";
+    QTest::newRow("return") << false << false << true << "return ack=0";
+}
+
+void TestRecord::requestText()
+{
+    QFETCH(bool, ack);
+    QFETCH(bool, stack);
+    QFETCH(bool, returnNote);
+    QFETCH(QString, text);
+    frames::HostRequest r;
+    r.ack = ack;
+    r.escrow = true;
+    r.stack = stack;
+    r.returnNote = returnNote;
+    QCOMPARE(SessionRecord::requestText(frames::buildHostMessage(r)), text);
+}
+
+// One row per event, in the order they happened, each decoded.
+void TestRecord::rowsOfASession()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    Rig r;
+    QString error;
+    QVERIFY2(r.record->start(path, false, &error), qPrintable(error));
+    r.s->setEscrow(true);
+    r.s->setResyncPause(0);  // the noise below is drained at once, no event loop needed
+    r.s->start();                                         // host 1
+    r.port->arrive(replyBytes({0x04, 0, 0x18, 0, 0, 0}));  // escrowed on channel 3
+    r.tick();                                             // host 2: stack
+    r.port->arrive(replyBytes({0x10, 0, 0x18, 0, 0, 0}, false));  // bad checksum
+    r.tick();                                             // host 3 repeated, after a timeout
+    r.port->arrive(Noise);                                // discarded
+    r.tick();                                             // host 4 repeated, after a timeout
+    r.port->arrive(replyBytes({0x10, 0, 0x18, 0, 0, 0}));  // stacked
+    r.s->setMode(PollMode::StepInto);
+    r.port->pull(8020);
+    r.record->stop();
+
+    const auto rows = readCsv(path);
+    QVERIFY(!rows.empty());
+    QCOMPARE(rows[0].join(u','), QString::fromLatin1(SessionRecord::header()).trimmed());
+    const std::vector<QStringList> body(rows.begin() + 1, rows.end());
+    QCOMPARE(column(body, col::Dir),
+             (QStringList{"operator", "operator", "host", "validator", "host", "validator", "timeout", "host",
+                          "discarded", "timeout", "host", "validator", "operator", "operator", "error", "operator"}));
+    QCOMPARE(column(body, col::Note),
+             (QStringList{"record started", "polling started, Normal Poll", "", "", "", "", "no response", "repeated",
+                          "11 bytes", "no response", "repeated", "", "mode Step Into", "polling stopped", "8020",
+                          "record stopped"}));
+    for (const QStringList& row : rows)
+        QCOMPARE(row.size(), int(col::Count));
+
+    const QStringList& first = body[2];
+    QCOMPARE(first[col::Bytes], QString::fromLatin1(r.port->frames[0].toHex(' ').toUpper()));
+    QCOMPARE(first[col::Request], QStringLiteral("poll ack=0"));
+    QCOMPARE(body[4][col::Request], QStringLiteral("stack ack=1"));
+    QCOMPARE(body[7][col::Request], QStringLiteral("stack ack=1"));
+
+    const QStringList& escrowed = body[3];
+    QCOMPARE(escrowed[col::Bytes], QString::fromLatin1(replyBytes({0x04, 0, 0x18, 0, 0, 0}).toHex(' ').toUpper()));
+    QCOMPARE(escrowed[col::State], QStringLiteral("ESCROWED"));
+    QCOMPARE(escrowed[col::Event], QString());
+    QCOMPARE(escrowed[col::Channel], QStringLiteral("3"));
+    QCOMPARE(escrowed[col::Checksum], QStringLiteral("ok"));
+    QCOMPARE(body[5][col::Checksum], QStringLiteral("bad"));
+    QCOMPARE(body[5][col::Event], QStringLiteral("STACKED"));
+    QCOMPARE(body[8][col::Bytes], QStringLiteral("06 06 06 06 06 06 06 06 06 06 06"));
+    QCOMPARE(body[11][col::Event], QStringLiteral("STACKED"));
+    QCOMPARE(body[11][col::Checksum], QStringLiteral("ok"));
+
+    // Times: local ISO 8601 with milliseconds and offset; ms rising from 0.
+    static const QRegularExpression iso(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d)$)"));
+    static const QRegularExpression ms(QStringLiteral(R"(^\d+\.\d{3}$)"));
+    double last = 0;
+    for (const QStringList& row : body) {
+        QVERIFY2(iso.match(row[col::Time]).hasMatch(), qPrintable(row[col::Time]));
+        QVERIFY2(ms.match(row[col::Ms]).hasMatch(), qPrintable(row[col::Ms]));
+        QVERIFY(row[col::Ms].toDouble() >= 0);
+        last = std::max(last, row[col::Ms].toDouble());
+    }
+    QVERIFY(last < 60000);
+}
+
+void TestRecord::summaryBesideTheRecord()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    Rig r;
+    QVERIFY(r.record->start(path, false));
+    r.s->start();
+    r.port->arrive(Idle);
+    r.tick();
+    r.record.reset();  // the owner going away ends the record too
+
+    QFile f(SessionRecord::summaryPath(path));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+    QCOMPARE(o.value(QStringLiteral("record")).toString(), path);
+    QVERIFY(!o.value(QStringLiteral("ended")).toString().isEmpty());
+    QCOMPARE(o.value(QStringLiteral("polls")).toObject().value(QStringLiteral("sent")).toInt(), 2);
+    QCOMPARE(o.value(QStringLiteral("replies")).toObject().value(QStringLiteral("good")).toInt(), 1);
+    // Everything the statistics say, under their own keys.
+    for (const QString& key : r.s->statistics().toJson().keys())
+        QVERIFY2(o.contains(key), qPrintable(key));
+}
+
+void TestRecord::appendWithoutSecondHeader()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    Rig r;
+    for (int run = 0; run < 3; ++run) {
+        QVERIFY(r.record->start(path, true));
+        r.record->stop();
+    }
+    const auto rows = readCsv(path);
+    QCOMPARE(column(rows, col::Dir),
+             (QStringList{"dir", "operator", "operator", "operator", "operator", "operator", "operator"}));
+    QCOMPARE(column(rows, col::Note).count(QStringLiteral("record started")), 3);
+}
+
+// A record cut off in the middle of a row loses that row only.
+void TestRecord::appendAfterACutOffRow()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(SessionRecord::header());
+        f.write("2024-01-01T00:00:00.000+00:00,1.000,ho");
+    }
+    Rig r;
+    QVERIFY(r.record->start(path, true));
+    r.record->stop();
+    const auto rows = readCsv(path);
+    QCOMPARE(rows.size(), std::size_t(4));
+    QCOMPARE(rows[2][col::Note], QStringLiteral("record started"));
+}
+
+void TestRecord::overwriteTruncates()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    Rig r;
+    QVERIFY(r.record->start(path, false));
+    r.record->stop();
+    QVERIFY(r.record->start(path, false));
+    r.record->stop();
+    QCOMPARE(readCsv(path).size(), std::size_t(3));
+}
+
+void TestRecord::cannotBeOpened_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("no such folder") << QStringLiteral("no/such/folder/run.csv");
+    QTest::newRow("a folder") << QStringLiteral(".");
+#ifdef Q_OS_LINUX
+    // Opens, but the first row cannot be written.
+    QTest::newRow("full device") << QStringLiteral("/dev/full");
+#endif
+}
+
+// The caller is told why; polling is not touched and nothing records.
+void TestRecord::cannotBeOpened()
+{
+    QFETCH(QString, path);
+    QTemporaryDir dir;
+    const QString where = path.startsWith(u'/') ? path : dir.filePath(path);
+    Rig r;
+    r.s->start();
+    QSignalSpy failed(r.record.get(), &SessionRecord::failed);
+    QString error;
+    QVERIFY(!r.record->start(where, true, &error));
+    QVERIFY2(error.startsWith(where + QStringLiteral(": ")), qPrintable(error));
+    QVERIFY(!r.record->isRecording());
+    QCOMPARE(failed.count(), 0);
+    QVERIFY(r.s->isRunning());
+    r.port->arrive(Idle);
+    r.tick();
+    QCOMPARE(r.port->frames.size(), std::size_t(2));
+    QVERIFY(!QFile::exists(SessionRecord::summaryPath(where)));
+}
+
+// The disk fills while recording: polling goes on, the operator is told
+// once and the rows up to the failure are kept.
+void TestRecord::writeFailsMidRecord()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("needs a file size limit");
+#else
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    Rig r;
+    r.s->start();
+    QVERIFY(r.record->start(path, false));
+    QSignalSpy failed(r.record.get(), &SessionRecord::failed);
+
+    // A file size limit fails writes past it, as a full disk does.
+    rlimit before{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 2000;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    for (int i = 0; i < 40; ++i) {
+        r.port->arrive(Idle);
+        r.tick();
+    }
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &before), 0);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(failed.at(0).at(0).toString().contains(path));
+    QVERIFY(!r.record->isRecording());
+    QVERIFY(r.s->isRunning());
+    QCOMPARE(r.port->frames.size(), std::size_t(41));
+    // Whole rows up to the limit, then nothing.
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    QVERIFY(text.size() <= 2000 && text.size() > 1000);
+    QVERIFY(text.endsWith("\r\n"));
+    QVERIFY(!text.contains("record stopped"));
+    r.record->stop();
+    QCOMPARE(failed.count(), 1);
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestRecord)
+#include "test_record.moc"
