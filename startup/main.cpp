@@ -1,3 +1,5 @@
+#include "cli/headless.h"
+#include "cli/options.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 
@@ -5,10 +7,26 @@
 
 int main(int argc, char* argv[])
 {
+    // The command line decides which application the program needs: only
+    // the window loads the GUI and wants a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (cli::parseCommandLine(arguments).kind != cli::RunKind::Window) {
+        QCoreApplication app(argc, argv);
+        // Read again from the application, which has the arguments as the
+        // system gave them (wide characters on Windows).
+        return cli::runWithoutWindow(cli::parseCommandLine(QCoreApplication::arguments()));
+    }
+
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
+    const cli::Options options = cli::parseCommandLine(QCoreApplication::arguments());
     auto window = MAIN_Form_Load(QCoreApplication::applicationDirPath());
     if (!window)
         return 0;
+    if (!options.device.isEmpty())
+        window->usePortDevice(options.device);
+    // --record: the session record (SessionRecord, link/record.h) attaches to window->session() here.
     return QApplication::exec();
 }
