@@ -2,6 +2,8 @@
 // good reply or send the last one again.
 #include "link/pollsession.h"
 
+#include "link/runstats.h"
+
 PollMode nextPollMode(PollMode mode)
 {
     switch (mode) {
@@ -28,6 +30,8 @@ PollSession::PollSession(std::unique_ptr<CommPort> port, QObject* parent)
     PollTime.onTimer = [this] { PollTime_Timer(); };
     port_->onComm = [this] { MSComm1_OnComm(); };
     port_->onFailure = [this](int number) { portFailure(number); };
+    clock_.start();
+    stats_ = std::make_unique<RunStatistics>(*this);
 }
 
 PollSession::~PollSession()
@@ -170,6 +174,7 @@ void PollSession::PollValidator()
 
     try {
         port_->output(message_.toByteArray());
+        lastWriteNs_ = clockNs();
     } catch (const PortError& e) {
         portFailure(e.number());
         return;

@@ -9,6 +9,7 @@
 #include "link/port.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -25,6 +26,8 @@ enum class PollMode : std::uint8_t {
 
 // The mode the mode button moves to next.
 PollMode nextPollMode(PollMode mode);
+
+class RunStatistics;
 
 // The line settings the validator expects.
 inline const QString LineSettingsText = QStringLiteral("9600, E, 7, 1");
@@ -83,6 +86,15 @@ public:
     CommPort& port() { return *port_; }
     const CommPort& port() const { return *port_; }
 
+    // What happened since polling started or the totals were reset.
+    RunStatistics& statistics() { return *stats_; }
+    const RunStatistics& statistics() const { return *stats_; }
+    // A monotonic clock in nanoseconds, and when the last message was
+    // written out and the last reply read in by it.
+    std::int64_t clockNs() const { return clock_.nsecsElapsed(); }
+    std::int64_t lastWriteNs() const { return lastWriteNs_; }
+    std::int64_t lastReadNs() const { return lastReadNs_; }
+
 signals:
     // A poll goes ahead: the port is ready (the host lamp lights).
     void pollBegins();
@@ -133,4 +145,9 @@ private:
 
     bool resynchronising_ = false;
     bool commDeferred_ = false;
+
+    QElapsedTimer clock_;
+    std::int64_t lastWriteNs_ = 0;
+    std::int64_t lastReadNs_ = 0;
+    std::unique_ptr<RunStatistics> stats_;
 };

@@ -18,6 +18,7 @@ void PollSession::MSComm1_OnComm()
     QByteArray bytes;
     try {
         bytes = port_->input();
+        lastReadNs_ = clockNs();
     } catch (const PortError& e) {
         portFailure(e.number());
         return;
