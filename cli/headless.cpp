@@ -1,8 +1,8 @@
 #include "cli/headless.h"
 
-#include "cli/runcounts.h"
 #include "cli/stoprequests.h"
 #include "link/qtport.h"
+#include "link/runstats.h"
 #include "settings/settings.h"
 
 #include <QCoreApplication>
@@ -87,6 +87,25 @@ QStringList conditionNames(const Conditions& c)
     return out;
 }
 
+// How often each condition of --fail-on was seen. Every validator reports
+// its power-up when it starts: only one after that first report is news.
+std::array<qint64, ConditionCount> conditionCounts(const RunStatistics& s, qint64 powerUpsAtStart)
+{
+    std::array<qint64, ConditionCount> c{};
+    const NoteCounts notes = s.totalNotes();
+    c[std::size_t(Condition::Timeout)] = s.noResponses;
+    c[std::size_t(Condition::BadSum)] = s.repliesBadChecksum;
+    c[std::size_t(Condition::Rejected)] = notes.rejected;
+    c[std::size_t(Condition::Returned)] = notes.returned;
+    c[std::size_t(Condition::Cheated)] = s.events.cheated;
+    c[std::size_t(Condition::Failure)] = s.events.failure;
+    c[std::size_t(Condition::Jam)] = s.events.jam;
+    c[std::size_t(Condition::Full)] = s.events.stackerFull;
+    c[std::size_t(Condition::PowerUp)] = s.events.powerUp - powerUpsAtStart;
+    c[std::size_t(Condition::Invalid)] = s.events.invalidCommand;
+    return c;
+}
+
 // What one run is set to do, settings file and options together.
 struct RunSetup {
     std::int16_t port = 1;
@@ -109,7 +128,6 @@ public:
         auto port = std::make_unique<QtPort>(programDir);
         port->setDeviceOverride(setup.device);
         session_ = std::make_unique<PollSession>(std::move(port));
-        counts_ = std::make_unique<RunCounts>(*session_);
 
         session_->setPortNumber(setup.port);
         session_->requestReopen();  // whatever the number, the first poll sets the port up
@@ -135,12 +153,13 @@ public:
             progressShown_ = false;
             finishSoon(QStringLiteral("port error"));
         });
-        if (options.notes) {
-            connect(session_.get(), &PollSession::replyChecked, this, [this] {
-                if (counts_->stackedTotal() >= *options_.notes)
-                    finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
-            });
-        }
+        // The statistics have counted each reply by the time it comes here.
+        connect(session_.get(), &PollSession::replyChecked, this, [this](const auto&, bool good, const auto&) {
+            if (good && powerUpsAtStart_ < 0)
+                powerUpsAtStart_ = stats().events.powerUp;
+            if (options_.notes && stats().totalNotes().stacked >= *options_.notes)
+                finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
+        });
         connect(&stops_, &StopRequests::requested, this, [this](const QString& what) { finishSoon(what); });
 
         endTimer_.setSingleShot(true);
@@ -153,7 +172,6 @@ public:
 
     void begin()
     {
-        started_ = QDateTime::currentDateTime();
         clock_.start();
         if (options_.durationMs)
             armEnd();
@@ -165,6 +183,16 @@ public:
     int status() const { return status_; }
 
 private:
+    const RunStatistics& stats() const { return session_->statistics(); }
+    Conditions occurred() const
+    {
+        const auto counts = conditionCounts(stats(), std::max<qint64>(powerUpsAtStart_, 0));
+        Conditions c;
+        for (int i = 0; i < ConditionCount; ++i)
+            c.set(std::size_t(i), counts[std::size_t(i)] > 0);
+        return c;
+    }
+
     QString deviceShown() const
     {
         if (!setup_.device.isEmpty())
@@ -188,12 +216,12 @@ private:
     {
         return QStringLiteral("%1  polls %2  stacked %3  returned %4  rejected %5  time-outs %6  bad checksums %7")
             .arg(clockText(clock_.elapsed()))
-            .arg(counts_->polls)
-            .arg(counts_->stackedTotal())
-            .arg(counts_->returned)
-            .arg(counts_->rejected)
-            .arg(counts_->timeouts)
-            .arg(counts_->badChecksums);
+            .arg(stats().pollsSent)
+            .arg(stats().totalNotes().stacked)
+            .arg(stats().totalNotes().returned)
+            .arg(stats().totalNotes().rejected)
+            .arg(stats().noResponses)
+            .arg(stats().repliesBadChecksum);
     }
 
     // Each second on a terminal, in place; every ten seconds as plain lines
@@ -229,7 +257,6 @@ private:
             return;
         stopping_ = true;
         endedBy_ = why;
-        elapsedMs_ = clock_.elapsed();
         endTimer_.stop();
         session_->suspend();
         if (portError_ || !session_->portReady() || session_->replyReceived()) {
@@ -252,7 +279,7 @@ private:
         if (progressShown_)
             put(stderr, QStringLiteral("\n"));
 
-        const Conditions met = counts_->occurred() & options_.failOn;
+        const Conditions met = occurred() & options_.failOn;
         status_ = portError_ ? ExitPortFailed : met.any() ? ExitConditionMet : ExitCompleted;
         if (met.any())
             tell(QStringLiteral("failed on %1").arg(conditionNames(met).join(QStringLiteral(", "))));
@@ -270,6 +297,7 @@ private:
         QCoreApplication::exit(status_);
     }
 
+    // How the run was set up and how it ended, beside the statistics.
     QJsonObject runJson() const
     {
         QJsonArray channels;
@@ -280,28 +308,25 @@ private:
             {QStringLiteral("program"), VersionText},
             {QStringLiteral("device"), deviceShown()},
             {QStringLiteral("port"), setup_.port},
-            {QStringLiteral("pollRateMs"), setup_.pollPeriod},
+            {QStringLiteral("poll_rate_ms"), setup_.pollPeriod},
             {QStringLiteral("mode"), modeName(setup_.mode)},
             {QStringLiteral("escrow"), setup_.escrow},
             {QStringLiteral("channels"), channels},
-            {QStringLiteral("started"), started_.toString(Qt::ISODateWithMs)},
             {QStringLiteral("ended"), ended_.toString(Qt::ISODateWithMs)},
-            {QStringLiteral("elapsedMs"), elapsedMs_},
-            {QStringLiteral("endedBy"), endedBy_},
-            {QStringLiteral("failOn"), QJsonArray::fromStringList(conditionNames(options_.failOn))},
-            {QStringLiteral("failedOn"),
-             QJsonArray::fromStringList(conditionNames(counts_->occurred() & options_.failOn))},
-            {QStringLiteral("exitStatus"), status_},
+            {QStringLiteral("ended_by"), endedBy_},
+            {QStringLiteral("fail_on"), QJsonArray::fromStringList(conditionNames(options_.failOn))},
+            {QStringLiteral("failed_on"), QJsonArray::fromStringList(conditionNames(occurred() & options_.failOn))},
+            {QStringLiteral("exit_status"), status_},
         };
         if (portError_)
-            run.insert(QStringLiteral("portError"), portError_);
+            run.insert(QStringLiteral("port_error"), portError_);
         return run;
     }
 
-    // The run's statistics as the report holds them.
+    // The run's statistics as a record's summary keeps them, and the run.
     QJsonObject reportJson() const
     {
-        QJsonObject report = counts_->toJson();
+        QJsonObject report = stats().toJson();
         report.insert(QStringLiteral("run"), runJson());
         return report;
     }
@@ -321,41 +346,33 @@ private:
         return true;
     }
 
+    // The statistics' own lines between the run's, in the same columns.
     QString summaryText() const
     {
-        const RunCounts& c = *counts_;
-        QStringList perChannel;
-        for (const auto& [channel, count] : c.stacked)
-            perChannel << QStringLiteral("%1:%2").arg(channel).arg(count);
+        auto line = [](const char* label, const QString& value) {
+            return QStringLiteral("%1 %2\n").arg(QLatin1String(label), -18).arg(value);
+        };
+        const auto counts = conditionCounts(stats(), std::max<qint64>(powerUpsAtStart_, 0));
         QStringList seen;
         for (int i = 0; i < ConditionCount; ++i)
-            if (c.conditions[std::size_t(i)] > 0)
-                seen << QStringLiteral("%1 %2").arg(conditionName(Condition(i))).arg(c.conditions[std::size_t(i)]);
-        const Conditions met = c.occurred() & options_.failOn;
-        QString text;
-        text += QStringLiteral("%1, unattended run on %2\n").arg(VersionText, deviceShown());
-        text += QStringLiteral("settings    poll rate %1 ms, %2, escrow %3, channels %4\n")
-                    .arg(setup_.pollPeriod)
-                    .arg(modeName(setup_.mode), setup_.escrow ? QStringLiteral("on") : QStringLiteral("off"),
-                         channelList(setup_.channels));
-        text += QStringLiteral("started     %1\n").arg(started_.toString(Qt::ISODateWithMs));
-        text += QStringLiteral("ended       %1 (%2)\n").arg(ended_.toString(Qt::ISODateWithMs), endedBy_);
-        text += QStringLiteral("elapsed     %1\n").arg(clockText(elapsedMs_));
-        text += QStringLiteral("polls       %1 (repeats %2)\n").arg(c.polls).arg(c.repeats);
-        text += QStringLiteral("replies     %1 good, %2 bad checksum, %3 time-outs\n")
-                    .arg(c.goodReplies)
-                    .arg(c.badChecksums)
-                    .arg(c.timeouts);
-        text += QStringLiteral("notes       %1 stacked%2, %3 returned, %4 rejected\n")
-                    .arg(c.stackedTotal())
-                    .arg(perChannel.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(perChannel.join(QLatin1Char(' '))))
-                    .arg(c.returned)
-                    .arg(c.rejected);
-        text += QStringLiteral("conditions  %1\n").arg(seen.isEmpty() ? QStringLiteral("none") : seen.join(QStringLiteral(", ")));
+            if (counts[std::size_t(i)] > 0)
+                seen << QStringLiteral("%1 %2").arg(conditionName(Condition(i))).arg(counts[std::size_t(i)]);
+        const Conditions met = occurred() & options_.failOn;
+
+        QString text = QStringLiteral("%1, unattended run on %2\n").arg(VersionText, deviceShown());
+        text += line("settings", QStringLiteral("poll rate %1 ms, %2, escrow %3, channels %4")
+                                     .arg(setup_.pollPeriod)
+                                     .arg(modeName(setup_.mode),
+                                          setup_.escrow ? QStringLiteral("on") : QStringLiteral("off"),
+                                          channelList(setup_.channels)));
+        text += line("started", stats().startedAt().toString(Qt::ISODateWithMs));
+        text += line("ended", QStringLiteral("%1 (%2)").arg(ended_.toString(Qt::ISODateWithMs), endedBy_));
+        text += stats().toText();
+        text += line("conditions", seen.isEmpty() ? QStringLiteral("none") : seen.join(QStringLiteral(", ")));
         if (options_.failOn.any())
-            text += QStringLiteral("failed on   %1\n")
-                        .arg(met.any() ? conditionNames(met).join(QStringLiteral(", ")) : QStringLiteral("nothing"));
-        text += QStringLiteral("exit status %1\n").arg(status_);
+            text += line("failed on",
+                         met.any() ? conditionNames(met).join(QStringLiteral(", ")) : QStringLiteral("nothing"));
+        text += line("exit status", QString::number(status_));
         return text;
     }
 
@@ -363,20 +380,18 @@ private:
     RunSetup setup_;
     QString programDir_;
     std::unique_ptr<PollSession> session_;
-    std::unique_ptr<RunCounts> counts_;
     StopRequests stops_;
     QTimer endTimer_;
     QTimer progressTimer_;
     QElapsedTimer clock_;
-    QDateTime started_;
     QDateTime ended_;
-    qint64 elapsedMs_ = 0;
     QString endedBy_;
     bool onTerminal_ = false;
     bool progressShown_ = false;
     qsizetype lastWidth_ = 0;
     qint64 ticks_ = 0;
     int portError_ = 0;
+    qint64 powerUpsAtStart_ = -1;  // power-ups counted by the first good reply; -1 before it
     bool stopping_ = false;
     bool finished_ = false;
     int status_ = ExitCompleted;
