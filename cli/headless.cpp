@@ -276,6 +276,9 @@ private:
         progressTimer_.stop();
         session_->closePort();
         ended_ = QDateTime::currentDateTime();
+        // The line on a terminal ends on the run's last figures.
+        if (onTerminal_ && !portError_)
+            progressTick();
         if (progressShown_)
             put(stderr, QStringLiteral("\n"));
 
