@@ -6,8 +6,8 @@ JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the demo need.
-DEPS := cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation2 xvfb xauth \
-	clang libclang-rt-14-dev xdotool
+DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev qt6-serialport-dev fonts-liberation2 xvfb xauth \
+	clang libclang-rt-14-dev xdotool at-spi2-core dbus-bin python3-pyatspi
 
 .PHONY: all deps build check check-unit check-asan fuzz-smoke fuzz demo clean bench-deps bench
 
@@ -21,6 +21,10 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 30
 FUZZ_LONG_SECONDS ?= 600
 FUZZERS := reply settings decimal
+# Fuzzers held to a memory ceiling: libFuzzer fails a run whose resident
+# memory goes over FUZZ_RSS_MB.
+FUZZ_RSS_BOUNDED := settings decimal
+FUZZ_RSS_MB := 200
 # Sanitizer reports fail the run; fontconfig's lifetime cache is no leak of ours.
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
@@ -68,9 +72,10 @@ fuzz-smoke: fuzz-build
 	@for f in $(FUZZERS); do \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$f; \
 	  echo "== fuzz_$$f for $(FUZZ_SECONDS) s"; \
-	  QT_QPA_PLATFORM=offscreen $(SAN_ENV) $(FUZZ_BUILD)/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) \
+	  case " $(FUZZ_RSS_BOUNDED) " in *" $$f "*) rss=-rss_limit_mb=$(FUZZ_RSS_MB) ;; *) rss= ;; esac; \
+	  QT_QPA_PLATFORM=offscreen $(SAN_ENV) $(FUZZ_BUILD)/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) $$rss \
 	    -print_final_stats=1 $(FUZZ_BUILD)/corpus/$$f fuzz/corpus/$$f 2>&1 \
-	    | grep -E '^(stat::number_of_executed_units|Done|==[0-9]+==ERROR|SUMMARY)' ; \
+	    | grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done|==[0-9]+== ?ERROR|SUMMARY)' ; \
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 

@@ -2,9 +2,12 @@
 
 #include "settings/decimal.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 namespace settings {
 
@@ -28,15 +31,77 @@ QString settingsPath(const QString& programDir)
     return QDir(programDir).filePath(QStringLiteral("SETUP.INI"));
 }
 
-QString readWholeFile(const QString& path)
+PathState inspectPath(const QString& path)
 {
+    // Follow the links one at a time, as far as a system would.
+    QString at = path;
+    for (int depth = 0; QFileInfo(at).isSymLink(); ++depth) {
+        if (depth == 40)
+            return {PathKind::Other, at, path + QStringLiteral(" is a link that loops")};
+        at = QFileInfo(at).symLinkTarget();
+    }
+    const QFileInfo found(at);
+    if (!found.exists())
+        return {PathKind::Missing, at, {}};
+    if (found.isFile())
+        return {PathKind::Regular, at, {}};
+    const QString what = found.isDir() ? QStringLiteral("a folder") : QStringLiteral("not a regular file");
+    if (at == path)
+        return {PathKind::Other, at, QStringLiteral("%1 is %2").arg(path, what)};
+    return {PathKind::Other, at, QStringLiteral("%1 leads to %2, which is %3").arg(path, at, what)};
+}
+
+Location locateSettings(const QString& programDir, const QString& userDir)
+{
+    const QString beside = settingsPath(programDir);
+    // A save writes a new copy beside the file and renames it, so it is the
+    // directory that must be writable.
+    if (userDir.isEmpty() || QFileInfo(programDir).isWritable())
+        return {beside, beside};
+    const QString own = settingsPath(userDir);
+    const QFileInfo ownInfo(own);
+    if (ownInfo.exists() || ownInfo.isSymLink())
+        return {own, own};
+    const QFileInfo besideInfo(beside);
+    if (inspectPath(beside).kind == PathKind::Regular && besideInfo.isReadable())
+        return {own, beside};
+    return {own, own};
+}
+
+Location locateSettings(const QString& programDir)
+{
+    return locateSettings(programDir, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+}
+
+QByteArray readFileBytes(const QString& path)
+{
+    const PathState state = inspectPath(path);
+    if (state.kind == PathKind::Other)
+        throw NotRegularFile(state.why.toStdString());
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         throw FileError("cannot open " + path.toStdString() + ": " + f.errorString().toStdString());
-    const QByteArray bytes = f.readAll();
+    QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError)
         throw FileError("cannot read " + path.toStdString() + ": " + f.errorString().toStdString());
-    return QString::fromLatin1(bytes);
+    return bytes;
+}
+
+QString settingsText(const QByteArray& bytes)
+{
+    QString text = QString::fromLatin1(bytes);
+    if (!text.contains(QLatin1StringView("\r\n"))) {
+        if (text.contains(QLatin1Char('\n')))
+            text.replace(QLatin1Char('\n'), QLatin1StringView("\r\n"));
+        else
+            text.replace(QLatin1Char('\r'), QLatin1StringView("\r\n"));
+    }
+    return text;
+}
+
+QString readWholeFile(const QString& path)
+{
+    return settingsText(readFileBytes(path));
 }
 
 QString NextSettingValue(QString& settingsText)
@@ -117,18 +182,68 @@ QByteArray settingsFileBytes(const SavedSettings& s)
     return out;
 }
 
-void writeSettingsFile(const QString& path, const SavedSettings& s)
+namespace {
+
+// A copy a killed save left: the file's name, a dot and six letters or digits.
+bool isSaveCopyName(const QString& name, const QString& fileName)
 {
+    if (name.size() != fileName.size() + 7 || !name.startsWith(fileName + QLatin1Char('.')))
+        return false;
+    for (qsizetype i = fileName.size() + 1; i < name.size(); ++i)
+        if (!name[i].isLetterOrNumber() || name[i].unicode() > 127)
+            return false;
+    return true;
+}
+
+// An hour leaves alone the copy of a save another running copy of the
+// program may be making right now.
+void removeStaleCopies(const QString& target)
+{
+    const QFileInfo file(target);
+    const QDateTime cutOff = QDateTime::currentDateTimeUtc().addSecs(-3600);
+    const QFileInfoList candidates = QDir(file.absolutePath())
+                                         .entryInfoList({file.fileName() + QStringLiteral(".??????")},
+                                                        QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& c : candidates)
+        if (isSaveCopyName(c.fileName(), file.fileName()) && c.lastModified().toUTC() < cutOff)
+            QFile::remove(c.absoluteFilePath());
+}
+
+// Replaces path whole with bytes, never anything but a regular file.
+void replaceWhole(const QString& path, const QByteArray& bytes)
+{
+    const PathState state = inspectPath(path);
+    if (state.kind == PathKind::Other)
+        throw NotRegularFile(state.why.toStdString());
+    // The user's own settings folder does not exist before the first save.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         throw FileError("cannot create " + path.toStdString() + ": " + f.errorString().toStdString());
-    const QByteArray bytes = settingsFileBytes(s);
     // The buffer goes out here and not in commit(): commit() does not see a
     // short write at its own flush and would put a truncated file in place.
     if (f.write(bytes) != bytes.size() || !f.flush())
         throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
     if (!f.commit())
         throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
+    removeStaleCopies(state.target);
+}
+
+}  // namespace
+
+void writeSettingsFile(const QString& path, const SavedSettings& s)
+{
+    replaceWhole(path, settingsFileBytes(s));
+}
+
+QString damagedCopyPath(const QString& path)
+{
+    return path + QStringLiteral(".bak");
+}
+
+void keepDamagedCopy(const QString& path, const QByteArray& asFound)
+{
+    replaceWhole(damagedCopyPath(path), asFound);
 }
 
 }  // namespace settings

@@ -31,10 +31,48 @@ public:
     using SettingsError::SettingsError;
 };
 
+// The path leads to something other than a regular file (a FIFO, a device,
+// a socket, a folder, a link that loops): it is neither read nor written.
+class NotRegularFile : public FileError {
+public:
+    using FileError::FileError;
+};
+
 // program directory + separator + SETUP.INI
 QString settingsPath(const QString& programDir);
 
-// The whole file as 8-bit text; throws FileError.
+// What stands at a path once links are followed, found without opening it:
+// opening a FIFO blocks, and reading a device may never end.
+enum class PathKind { Missing, Regular, Other };
+struct PathState {
+    PathKind kind = PathKind::Missing;
+    QString target;  // where the links lead; the path itself when it is none
+    QString why;     // for Other: what it is, as the operator is told
+};
+PathState inspectPath(const QString& path);
+
+// Where the settings live. A copy whose directory can be written keeps its
+// file beside the program, as it always has. An installed copy in a
+// directory the user cannot write uses the user's own file in userDir; until
+// that exists, a readable file beside the program is where it starts from.
+struct Location {
+    QString path;      // the settings file: written at close, read at start
+    QString readPath;  // read from: path, or the file beside the program
+};
+Location locateSettings(const QString& programDir, const QString& userDir);
+// ... with the user's configuration folder for this program (the
+// application name must be set first).
+Location locateSettings(const QString& programDir);
+
+// The file's bytes; throws NotRegularFile (nothing is opened then) or FileError.
+QByteArray readFileBytes(const QString& path);
+
+// File bytes as settings text. A file whose line ends were converted to LF
+// or to CR (an editor, a version-control checkout) has no CR LF pair at all;
+// its line ends are read as CR LF. Any other file is taken as it is.
+QString settingsText(const QByteArray& bytes);
+
+// readFileBytes, then settingsText.
 QString readWholeFile(const QString& path);
 
 // The value of the first line of settingsText; that line is removed.
@@ -67,7 +105,16 @@ struct SavedSettings {
 QByteArray settingsFileBytes(const SavedSettings& s);
 
 // Replaces the file whole: the old one stays until the new one is complete.
-// Throws FileError.
+// The folder is made when missing. Copies of earlier saves that were killed
+// before they were put in place (path.XXXXXX) are removed once this save
+// succeeds, when they are more than an hour old. Throws NotRegularFile when
+// the path leads to anything but a regular file or nothing, FileError when
+// it cannot be written.
 void writeSettingsFile(const QString& path, const SavedSettings& s);
+
+// A damaged file, as it was read, goes to path.bak before a save replaces
+// it. Throws as writeSettingsFile.
+void keepDamagedCopy(const QString& path, const QByteArray& asFound);
+QString damagedCopyPath(const QString& path);
 
 }  // namespace settings

@@ -186,13 +186,16 @@ std::optional<std::vector<ScriptStep>> parseScript(const QString& text, QString*
         const qint64 ms = time.toLongLong(&ok);
         if (!ok || ms < 0)
             return fail(QStringLiteral("expected milliseconds, \"+milliseconds\", then a command"));
+        // Both within a day, so the sum cannot overflow and every wait fits a timer.
+        const qint64 at = relative && ms <= MaxScriptMs ? previous + ms : ms;
+        if (at > MaxScriptMs)
+            return fail(QStringLiteral("a time more than 24 hours (%1 ms) after the start").arg(MaxScriptMs));
         QString why;
         const auto command = parseCommand(space < 0 ? QString() : line.mid(space + 1), &why);
         if (!command)
             return fail(why);
         if (command->name.isEmpty())
             return fail(QStringLiteral("a time without a command"));
-        const qint64 at = relative ? previous + ms : ms;
         steps.push_back({at, *command, i + 1});
         previous = at;
     }

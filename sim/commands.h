@@ -11,6 +11,9 @@
 
 namespace sim {
 
+// Longest command line taken from standard input, in bytes.
+inline constexpr qsizetype MaxCommandLine = 4096;
+
 struct Command {
     QString name;
     int arg = -1;  // -1: none given
@@ -35,7 +38,8 @@ QString countsLine(const VirtualValidator::Counts& counts);
 
 // A script: "MS command" runs the command MS milliseconds after the start,
 // "+MS command" MS milliseconds after the line before; blank lines and
-// "# ..." are skipped.
+// "# ..." are skipped. No step may fall later than MaxScriptMs.
+inline constexpr qint64 MaxScriptMs = 24LL * 60 * 60 * 1000;
 struct ScriptStep {
     qint64 atMs = 0;
     Command command;

@@ -1,13 +1,13 @@
 #include "sim/line.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,6 +35,64 @@ bool setRawLine(int fd)
     cfsetispeed(&t, B9600);
     cfsetospeed(&t, B9600);
     return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+// The names ptsname gives on Linux and the BSDs.
+bool isPtySlaveName(const QString& path)
+{
+    const QLatin1StringView dir("/dev/pts/");
+    if (!path.startsWith(dir) || path.size() == dir.size())
+        return false;
+    for (qsizetype i = dir.size(); i < path.size(); ++i)
+        if (!path[i].isDigit())
+            return false;
+    return true;
+}
+
+// Makes room for our link. The only thing replaced is a link that a killed
+// run left behind: one to a pseudo-terminal slave that went away with its
+// master (or that the kernel has just handed to us, which proves the old one
+// gone). Anything else may be the operator's, say COM1 -> /dev/ttyUSB0, and
+// is refused.
+bool clearLinkPath(const QString& linkPath, const QString& ourSlave, QString* error)
+{
+    const QByteArray path = QFile::encodeName(linkPath);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return true;
+        *error = systemError(path.constData());
+        return false;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+        *error = QStringLiteral("%1 exists and is not a link; not replacing it").arg(linkPath);
+        return false;
+    }
+    char buf[4096];
+    const ssize_t n = ::readlink(path.constData(), buf, sizeof buf);
+    if (n < 0 || n == ssize_t(sizeof buf)) {
+        *error = systemError(path.constData());
+        return false;
+    }
+    const QByteArray target(buf, n);
+    const QString targetName = QFile::decodeName(target);
+    if (!isPtySlaveName(targetName)) {
+        *error = QStringLiteral("%1 is a link to %2, not one this simulator left; not replacing it")
+                     .arg(linkPath, targetName);
+        return false;
+    }
+    struct stat ts {};
+    const bool gone = ::stat(target.constData(), &ts) != 0 && errno == ENOENT;
+    if (!gone && targetName != ourSlave) {
+        *error = QStringLiteral("%1 is a link to %2, a pseudo-terminal in use; not replacing it")
+                     .arg(linkPath, targetName);
+        return false;
+    }
+    if (::unlink(path.constData()) != 0 && errno != ENOENT) {
+        *error = systemError(path.constData());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -65,14 +123,8 @@ std::unique_ptr<Line> Line::openPty(const QString& linkPath, QString* error)
     fcntl(line->fd_, F_SETFD, FD_CLOEXEC);
     fcntl(line->slaveFd_, F_SETFD, FD_CLOEXEC);
 
-    const QFileInfo there(linkPath);
-    if (there.exists() || there.isSymLink()) {
-        if (!there.isSymLink()) {
-            *error = QStringLiteral("%1 exists and is not a link; not replacing it").arg(linkPath);
-            return nullptr;
-        }
-        QFile::remove(linkPath);
-    }
+    if (!clearLinkPath(linkPath, line->slave_, error))
+        return nullptr;
     if (::symlink(name, QFile::encodeName(linkPath).constData()) != 0) {
         *error = systemError(QFile::encodeName(linkPath).constData());
         return nullptr;

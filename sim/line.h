@@ -12,8 +12,8 @@ namespace sim {
 class Line {
 public:
     // A new pseudo-terminal, with linkPath made a symbolic link to its slave.
-    // An existing symbolic link there is replaced; anything else is left
-    // alone and refused.
+    // A link there to a pseudo-terminal that no longer exists (left by a run
+    // that was killed) is replaced; anything else is left alone and refused.
     static std::unique_ptr<Line> openPty(const QString& linkPath, QString* error);
     // A serial device at 9600 baud, even parity, 7 data bits, 1 stop bit.
     static std::unique_ptr<Line> openDevice(const QString& path, QString* error);

@@ -143,6 +143,7 @@ int main(int argc, char* argv[])
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    sigaction(SIGQUIT, &sa, nullptr);  // its default would leave the link behind
     std::signal(SIGPIPE, SIG_IGN);
 
     QString error;

@@ -4,7 +4,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
-
+#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
@@ -190,17 +190,14 @@ void Simulator::scriptTick()
             return;
         }
         ++scriptNext_;
-        QString line = step.command.name;
-        if (step.command.arg >= 0)
-            line += QStringLiteral(" %1").arg(step.command.arg);
-        if (!command(line))
+        if (!run(step.command))  // parsed when the script was read
             return;
     }
 }
 
 void Simulator::stdinReadable()
 {
-    char buf[1024];
+    char buf[16384];
     const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
     if (n < 0 && errno == EINTR)
         return;
@@ -209,11 +206,34 @@ void Simulator::stdinReadable()
         stop();
         return;
     }
-    stdinBuffer_.append(buf, n);
-    qsizetype eol;
-    while ((eol = stdinBuffer_.indexOf('\n')) >= 0) {
-        const QString line = QString::fromLocal8Bit(stdinBuffer_.left(eol));
-        stdinBuffer_.remove(0, eol + 1);
+    // Only the new bytes are searched, and a line that outgrows the limit is
+    // dropped as it comes: endless input without a newline costs neither
+    // memory nor a rescan.
+    const char* p = buf;
+    const char* const end = buf + n;
+    while (p < end) {
+        const char* eol = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        const qsizetype length = (eol ? eol : end) - p;
+        if (!stdinSkipping_) {
+            if (stdinLine_.size() + length > MaxCommandLine) {
+                std::fprintf(stderr, "pollbench-sim: line %lld of standard input is longer than %lld bytes; skipped\n",
+                             static_cast<long long>(stdinLineNumber_ + 1), static_cast<long long>(MaxCommandLine));
+                stdinSkipping_ = true;
+                stdinLine_.clear();
+            } else {
+                stdinLine_.append(p, length);
+            }
+        }
+        if (!eol)
+            break;
+        p = eol + 1;
+        ++stdinLineNumber_;
+        if (stdinSkipping_) {
+            stdinSkipping_ = false;
+            continue;
+        }
+        const QString line = QString::fromLocal8Bit(stdinLine_);
+        stdinLine_.clear();
         if (!command(line))
             return;
     }
@@ -229,23 +249,30 @@ bool Simulator::command(const QString& text)
         say(QStringLiteral("error: ") + error);
         return true;
     }
-    if (c->name.isEmpty())
+    return run(*c);
+}
+
+bool Simulator::run(const Command& c)
+{
+    if (quitting_)
+        return false;
+    if (c.name.isEmpty())
         return true;
-    if (c->name == QLatin1StringView("quit")) {
+    if (c.name == QLatin1StringView("quit")) {
         stop();
         return false;
     }
-    if (c->name == QLatin1StringView("help")) {
+    if (c.name == QLatin1StringView("help")) {
         say(commandHelp().trimmed());
-    } else if (c->name == QLatin1StringView("stats")) {
+    } else if (c.name == QLatin1StringView("stats")) {
         say(QStringLiteral("stats ") + countsLine(device_.counts()));
-    } else if (c->name == QLatin1StringView("auto")) {
+    } else if (c.name == QLatin1StringView("auto")) {
         if (autoTimer_.isActive())
             autoTimer_.stop();
         else
             autoTimer_.start();
         say(autoTimer_.isActive() ? QStringLiteral("auto on") : QStringLiteral("auto off"));
-    } else if (const auto answer = applyCommand(device_, *c); answer && !answer->isEmpty()) {
+    } else if (const auto answer = applyCommand(device_, c); answer && !answer->isEmpty()) {
         say(*answer);
     }
     return true;

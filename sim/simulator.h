@@ -49,6 +49,7 @@ public:
 
     // Carries out one command line; false once the run should end.
     bool command(const QString& line);
+    bool run(const Command& command);  // the same, already parsed
     // Ends the run: prints the counts, closes the line (removing its link)
     // and emits finished.
     void stop();
@@ -88,7 +89,9 @@ private:
     QElapsedTimer clock_;
     std::deque<Outgoing> outgoing_;
     std::size_t scriptNext_ = 0;
-    QByteArray stdinBuffer_;
+    QByteArray stdinLine_;        // the command line so far, at most MaxCommandLine bytes
+    bool stdinSkipping_ = false;  // inside a line that outgrew the limit
+    qint64 stdinLineNumber_ = 0;  // lines of standard input ended so far
     std::FILE* log_ = nullptr;
     bool quitting_ = false;
 };

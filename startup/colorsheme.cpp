@@ -10,10 +10,41 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 static QRect twips(int left, int top, int width, int height)
 {
     return QRect(px(left), px(top), px(width), px(height));
+}
+
+WrapButton::WrapButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
+
+QRect WrapButton::captionRect() const
+{
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QRect inside = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+    const int margin = style()->pixelMetric(QStyle::PM_ButtonMargin, &option, this) / 2;
+    return inside.adjusted(margin, 0, -margin, 0);
+}
+
+void WrapButton::paintEvent(QPaintEvent*)
+{
+    // The style draws the button without its caption; the caption goes on
+    // top, wrapped, since QPushButton never breaks a line.
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.text.clear();
+    painter.drawControl(QStyle::CE_PushButton, option);
+
+    QRect place = captionRect();
+    if (isDown() || isChecked())
+        place.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &option, this),
+                        style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &option, this));
+    painter.drawItemText(place, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, palette(), isEnabled(),
+                         text(), QPalette::ButtonText);
 }
 
 ColorSheme::ColorSheme(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
@@ -37,11 +68,12 @@ ColorSheme::ColorSheme(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frame
         return l;
     };
     Label1 = label(QStringLiteral("Select the Color depth setting of your computer."), twips(315, 360, 5325, 435));
-    Command1[0] = new QPushButton(QStringLiteral("HI Color 800 X 600"), Frame1);
+    // At this size and font both captions take two lines.
+    Command1[0] = new WrapButton(QStringLiteral("HI Color 800 X 600"), Frame1);
     Command1[0]->setGeometry(twips(315, 960, 1095, 495));
     Label2 = label(QStringLiteral("Choose this for system that can support 16 bit color or higher (recommended)."),
                    twips(1710, 960, 3570, 555));
-    Command1[1] = new QPushButton(QStringLiteral("256 Color 640 X 480"), Frame1);
+    Command1[1] = new WrapButton(QStringLiteral("256 Color 640 X 480"), Frame1);
     Command1[1]->setGeometry(twips(315, 1620, 1095, 495));
     Label3 = label(QStringLiteral("Choose this for system that can only support up to 256 color."),
                    twips(1710, 1620, 3570, 495));

@@ -1,14 +1,28 @@
 // The display-scheme chooser shown on a first run.
 #pragma once
 
+#include <QPushButton>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 
 class QGroupBox;
-class QPushButton;
 class Label;
+
+// A push button whose caption wraps onto further lines, centred, when it is
+// wider than the button; text() and the accessible name stay the caption.
+class WrapButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit WrapButton(const QString& text, QWidget* parent = nullptr);
+    // Where the caption is laid out: inside the bevel, kept off it by the
+    // style's button margin.
+    QRect captionRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
 
 class ColorSheme : public QWidget {
     Q_OBJECT

@@ -14,6 +14,7 @@ int main(int argc, char* argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     if (cli::parseCommandLine(arguments).kind != cli::RunKind::Window) {
         QCoreApplication app(argc, argv);
+        nameProgram();  // an unattended run reads the settings the window would
         // Read again from the application, which has the arguments as the
         // system gave them (wide characters on Windows).
         return cli::runWithoutWindow(cli::parseCommandLine(QCoreApplication::arguments()));
@@ -21,6 +22,7 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
+    nameProgram();
     const cli::Options options = cli::parseCommandLine(QCoreApplication::arguments());
     auto window = MAIN_Form_Load(QCoreApplication::applicationDirPath());
     if (!window)

@@ -4,10 +4,10 @@
 #include "settings/settings.h"
 #include "tester/main64k.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -22,14 +22,24 @@ void tellOperator(const QString& text)
 
 }  // namespace
 
+void nameProgram()
+{
+    // No organisation: the user's settings folder is then "pollbench" itself.
+    QCoreApplication::setApplicationName(QStringLiteral("pollbench"));
+    QCoreApplication::setOrganizationName(QString());
+}
+
 std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
 {
-    const QString SettingsPath = settings::settingsPath(programDir);
+    const QString SettingsPath = settings::locateSettings(programDir).readPath;
     const QString shown = QDir::toNativeSeparators(SettingsPath);
     // 0 unset; 1 and 2 are the chooser's answers; a stored value is taken as it is.
     std::int16_t DisplayScheme = 0;
 
-    if (QFileInfo(SettingsPath).isFile()) {
+    // Only a regular file is read: a FIFO or a device could hold the start
+    // for ever. A file that is there but cannot be used is the tester
+    // window's to tell, once, when it loads; until then the scheme is unset.
+    if (settings::inspectPath(SettingsPath).kind == settings::PathKind::Regular) {
         try {
             QString SettingsText = settings::readWholeFile(SettingsPath);
             if (SettingsText.contains(QLatin1StringView("Sys.Color"))) {
@@ -45,8 +55,7 @@ std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
                     tellOperator(QStringLiteral("%1 is not a settings file and cannot be deleted.").arg(shown));
                 DisplayScheme = 0;
             }
-        } catch (const settings::SettingsError& e) {
-            tellOperator(QStringLiteral("%1 cannot be read: %2").arg(shown, QString::fromStdString(e.what())));
+        } catch (const settings::FileError&) {
             DisplayScheme = 0;
         }
     } else {

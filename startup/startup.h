@@ -9,6 +9,11 @@
 
 class MAIN64K;
 
+// Names the program "pollbench", with no organisation: its per-user
+// settings folder is then ~/.config/pollbench on Linux. Call once the
+// application object exists.
+void nameProgram();
+
 // Runs the start-up in programDir and returns the tester window, loaded and
 // shown; null when the chooser was closed without an answer.
 std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir);

@@ -268,4 +268,17 @@ void MAIN64K::createControls()
         name(Shape2[i], QStringLiteral("Shape2_%1").arg(i));
         name(Label12[i], QStringLiteral("Label12_%1").arg(i));
     }
+
+    // What a screen reader says beyond the captions. The trace rows stand
+    // directly on the window, with no pane of their own to describe, so
+    // each row carries its pane's description.
+    for (int k = 0; k < 16; ++k) {
+        Label18[k]->setAccessibleDescription(QStringLiteral("Host messages"));
+        Label20[k]->setAccessibleDescription(QStringLiteral("Validator replies"));
+    }
+    Frame2->setAccessibleDescription(QStringLiteral("Notes stacked per channel"));
+    Shape2[0]->setAccessibleName(QStringLiteral("Host lamp"));
+    Shape2[1]->setAccessibleName(QStringLiteral("Validator lamp"));
+    // The switch shows only a picture; its caption is the label beneath it.
+    Check4->setAccessibleName(Label1->caption());
 }

@@ -38,17 +38,23 @@ void MAIN64K::Form_Load()
     };
 
     try {
-        LoadSettings();
+        try {
+            LoadSettings();
+        } catch (const settings::NotRegularFile& e) {
+            // Defaults are in force; this is the one word about it.
+            tellOperator(this, QStringLiteral("%1. It is left as it is: the window starts with the default settings, "
+                                              "and they are not saved when it closes.")
+                                   .arg(QString::fromStdString(e.what())));
+        } catch (const settings::FileError& e) {
+            tellOperator(this, QStringLiteral("The settings file %1 cannot be read: the window starts with the default "
+                                              "settings. When it closes, they replace the file if it can be "
+                                              "written.\n\n%2")
+                                   .arg(QDir::toNativeSeparators(SettingsPath), QString::fromStdString(e.what())));
+        }
         settle();
         session_->setMode(PollMode::Normal);
         showPollMode();
         return;
-    } catch (const settings::FileError& e) {
-        // A file that is there but cannot be read is worth a word; the
-        // window then starts as for a damaged file.
-        tellOperator(this, QStringLiteral("The settings file %1 cannot be read; the window starts without its "
-                                              "settings and writes the file anew when it closes.\n\n%2")
-                               .arg(QDir::toNativeSeparators(SettingsPath), QString::fromStdString(e.what())));
     } catch (const std::exception&) {
         // A damaged line: the recovery below, silently.
     }
@@ -76,6 +82,9 @@ void MAIN64K::Form_Unload()
     }
     try {
         SaveSettings();
+    } catch (const settings::NotRegularFile& e) {
+        tellOperator(this, QStringLiteral("The settings were not saved: %1. It is left as it is.")
+                               .arg(QString::fromStdString(e.what())));
     } catch (const std::exception& e) {
         tellOperator(this, QStringLiteral("The settings could not be saved; %1 keeps the settings it had.\n\n%2")
                                .arg(QDir::toNativeSeparators(SettingsPath), QString::fromStdString(e.what())));

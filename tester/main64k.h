@@ -121,6 +121,7 @@ private:
     std::int16_t DisplayScheme = 0;
     std::int16_t TraceRow = 0;
     std::array<std::int64_t, frames::ChannelCount> StackedCounts{};
+    QByteArray settingsAsFound_;  // a damaged settings file as loaded, kept as SETUP.INI.bak at close
     std::unique_ptr<PollSession> session_;
     bool unloaded_ = false;
 };

@@ -4,22 +4,35 @@
 
 #include <QCheckBox>
 #include <QPushButton>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 
 void MAIN64K::LoadSettings()
 {
-    SettingsPath = settings::settingsPath(ProgramDir);
-    if (!QFileInfo(SettingsPath).isFile()) {
+    const settings::Location where = settings::locateSettings(ProgramDir);
+    SettingsPath = where.path;
+    settingsAsFound_.clear();
+    auto defaults = [this] {
         DisplayScheme = 1;
         session_->setPortNumber(1);
         Text2->setText(QStringLiteral("100"));
         for (int i = 0; i < frames::ChannelCount; ++i)
             setCheckValue(Check1[i], i <= 6 ? 1 : 0);
+    };
+    if (settings::inspectPath(where.readPath).kind == settings::PathKind::Missing) {
+        defaults();
         return;
     }
-    SettingsText = settings::readWholeFile(SettingsPath);
+    QByteArray bytes;
+    try {
+        bytes = settings::readFileBytes(where.readPath);
+    } catch (const settings::FileError&) {
+        // A file that cannot be used at all: the window starts as on a first
+        // run, and the load tells the operator.
+        defaults();
+        throw;
+    }
+    SettingsText = settings::settingsText(bytes);
     const settings::LoadedSettings s = settings::parseSettings(SettingsText);
     if (s.comPort)
         session_->setPortNumber(*s.comPort);
@@ -28,19 +41,28 @@ void MAIN64K::LoadSettings()
     for (int i = 0; i < frames::ChannelCount; ++i)
         if (s.channels[i])
             setCheckValue(Check1[i], *s.channels[i]);
-    if (s.failedLine != 0)
+    if (s.failedLine != 0) {
+        // The close writes what was read of it; the operator's file goes
+        // to SETUP.INI.bak first. A file beside an installed copy is not
+        // replaced, so it needs no copy.
+        if (where.readPath == where.path)
+            settingsAsFound_ = bytes;
         throw settings::SettingsError(s.failure.toStdString());
+    }
 }
 
 void MAIN64K::SaveSettings()
 {
     if (SettingsPath.isEmpty())
-        SettingsPath = settings::settingsPath(ProgramDir);
+        SettingsPath = settings::locateSettings(ProgramDir).path;
     settings::SavedSettings s;
     s.displayScheme = DisplayScheme;
     s.comPort = session_->portNumber();
     s.pollRate = Text2->text();
     for (int i = 0; i < frames::ChannelCount; ++i)
         s.channels[i] = checkValue(Check1[i]);
+    if (!settingsAsFound_.isEmpty())
+        settings::keepDamagedCopy(SettingsPath, settingsAsFound_);
     settings::writeSettingsFile(SettingsPath, s);
+    settingsAsFound_.clear();
 }

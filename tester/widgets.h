@@ -21,7 +21,8 @@ int numberFromColor(const QColor& color);
 
 // A caption on a fixed place: a caption change repaints this label and
 // nothing else (no size hints, no relayout of the window). An opaque label
-// is drawn from a small cache of finished looks.
+// is drawn from a small cache of finished looks. Accessibility clients read
+// it as static text named by its caption, as they would a QLabel.
 class Label : public QFrame {
     Q_OBJECT
 public:
@@ -45,19 +46,23 @@ private:
     bool wordWrap_ = false;
 };
 
-// A filled circle with a white border.
+// A filled circle with a white border. Accessibility clients read it as an
+// indicator whose value is "on" while lit and "off" while dim.
 class Lamp : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int Dim = 64;  // #400000, the lamp dark
+
     explicit Lamp(QWidget* parent = nullptr);
     int fillColor() const { return fill_; }
     void setFillColor(int number);
+    bool isLit() const { return fill_ != Dim; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    int fill_ = 64;
+    int fill_ = Dim;
 };
 
 // A straight line between two points of its parent.

@@ -3,3 +3,15 @@ pollbench_test(test_pollcycle test_pollcycle.cpp fakeport.h modal.h)
 pollbench_test(test_reception test_reception.cpp fakeport.h)
 pollbench_test(test_trace test_trace.cpp fakeport.h)
 pollbench_test(test_pty test_pty.cpp modal.h)
+
+# Tests of the link on its own: no window library and a bare
+# QCoreApplication, so a session that needed a window would not link or run.
+function(pollbench_link_test name)
+  qt_add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE pollbench_link Qt6::Test)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
+
+pollbench_link_test(test_session test_session.cpp fakeport.h replies.h)

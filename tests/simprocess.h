@@ -29,12 +29,17 @@ public:
 
     QProcess process;
     QString said;
+    bool keepErrors = false;  // collect standard error in complained instead of passing it on
+    QString complained;
 
     bool start(const QString& link, const QStringList& extra = {})
     {
         QObject::connect(&process, &QProcess::readyReadStandardOutput,
                          [this] { said += QString::fromLocal8Bit(process.readAllStandardOutput()); });
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (keepErrors)
+            QObject::connect(&process, &QProcess::readyReadStandardError,
+                             [this] { complained += QString::fromLocal8Bit(process.readAllStandardError()); });
+        process.setProcessChannelMode(keepErrors ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
         process.start(QStringLiteral(SIM_PATH), QStringList{QStringLiteral("--link"), link} + extra);
         if (!process.waitForStarted(Long))
             return false;

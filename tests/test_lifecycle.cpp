@@ -90,6 +90,9 @@ private slots:
     void closeWithoutPort();
     void saveFailureKeepsOldFile();
     void unreadableFileIsTold();
+    void closeAfterLoad_data();
+    void closeAfterLoad();
+    void damagedCopyRefused();
 };
 
 void TestLifecycle::firstRun()
@@ -151,7 +154,10 @@ void TestLifecycle::load_data()
     QTest::newRow("17-line file") << iniBytes(withLines({{2, "Com.Setting = 2"}, {12, "2nd.Check   = 0"}}).mid(0, 17))
                                   << "2" << "100" << "1011111000000";
     QTest::newRow("missing final CR LF") << noFinal << "1" << "100" << "1111111000000";
-    QTest::newRow("LF-only file") << iniBytes(DefaultLines, "\n") << "0" << "" << "0000000000000";
+    QTest::newRow("LF-only file") << iniBytes(withLines({{2, "Com.Setting = 6"}}), "\n") << "6" << "100"
+                                  << "1111111000000";
+    QTest::newRow("CR-only file") << iniBytes(withLines({{3, "Poll.Rate   = 40"}}), "\r") << "1" << "40"
+                                  << "1111111000000";
     QTest::newRow("empty file") << QByteArray() << "0" << "" << "0000000000000";
 }
 
@@ -280,18 +286,112 @@ void TestLifecycle::saveFailureKeepsOldFile()
 void TestLifecycle::unreadableFileIsTold()
 {
     // A file that is there but fails on reading: the memory of this very
-    // process, read at address 0, fails with an I/O error.
+    // process, read at address 0, fails with an I/O error. It cannot be
+    // replaced either, so the close tells once more.
     QTemporaryDir dir;
-    if (!QFile::link(QStringLiteral("/proc/self/mem"), dir.filePath("SETUP.INI")) || !QFileInfo(dir.filePath("SETUP.INI")).isFile())
+    const QString path = dir.filePath("SETUP.INI");
+    if (!QFile::link(QStringLiteral("/proc/self/mem"), path) || !QFileInfo(path).isFile())
         QSKIP("no /proc/self/mem here");
     ModalCloser boxes;
     MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.setDisplayScheme(2);
     w.Form_Load();
     QCOMPARE(boxes.count(), 1);
-    QVERIFY2(boxes.texts[0].contains("cannot be read"), qPrintable(boxes.texts[0]));
-    QCOMPARE(w.Text1->text(), QStringLiteral("0"));
-    QCOMPARE(channels(w), QStringLiteral("0000000000000"));
+    QVERIFY2(boxes.texts[0].contains("cannot be read: the window starts with the default settings"),
+             qPrintable(boxes.texts[0]));
+    // as on a first run
+    QCOMPARE(w.Text1->text(), QStringLiteral("1"));
+    QCOMPARE(w.Text2->text(), QStringLiteral("100"));
+    QCOMPARE(channels(w), QStringLiteral("1111111000000"));
+    QCOMPARE(w.displayScheme(), 1);
     QCOMPARE(w.Command1->text(), QStringLiteral("Normal Poll"));
+    w.show();
+    QVERIFY(w.close());
+    QCOMPARE(boxes.count(), 2);
+    QVERIFY2(boxes.texts[1].contains("could not be saved"), qPrintable(boxes.texts[1]));
+    QCOMPARE(QFileInfo(path).symLinkTarget(), QStringLiteral("/proc/self/mem"));
+    QVERIFY(!QFileInfo::exists(path + ".bak"));
+}
+
+// What the close writes after a load, and the copy a damaged file leaves.
+void TestLifecycle::closeAfterLoad_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::addColumn<bool>("copy");  // the file as found is kept as SETUP.INI.bak
+
+    // What a window with scheme 2 writes after the load stopped at line 1 or 2.
+    QStringList cleared = withLines({{1, "Sys.Color   = 2"}, {2, "Com.Setting = 0"}, {3, "Poll.Rate   = "}});
+    for (int i = 10; i < 17; ++i)
+        cleared[i].replace(QLatin1String("= 1"), QLatin1String("= 0"));
+    const QByteArray clearedBytes = iniBytes(cleared);
+    const QStringList changed = withLines({{1, "Sys.Color   = 2"}, {2, "Com.Setting = 5"}, {3, "Poll.Rate   = 30"},
+                                           {21, "11th.Check   = 1"}});
+
+    QTest::newRow("LF-only file") << iniBytes(changed, "\n") << iniBytes(changed) << false;
+    QTest::newRow("CR-only file") << iniBytes(changed, "\r") << iniBytes(changed) << false;
+    QTest::newRow("good file") << iniBytes(changed) << iniBytes(changed) << false;
+    QTest::newRow("port typo 99999999999") << iniBytes(withLines({{2, "Com.Setting = 99999999999"}}))
+                                           << clearedBytes << true;
+    QTest::newRow("port 1e3") << iniBytes(withLines({{2, "Com.Setting = 1e3"}}), "\n") << clearedBytes << true;
+    QStringList withoutEnd = changed;
+    QByteArray noFinal = iniBytes(changed);
+    noFinal.chop(2);
+    withoutEnd[20] = "11th.Check   = 0";  // channels 8 to 13 are cleared after a failure
+    QTest::newRow("last line unended") << noFinal << iniBytes(withoutEnd) << true;
+    QTest::newRow("8-bit bytes and a NUL in a damaged file")
+        << QByteArray("Sys.Color   = 2\r\nCom.Setting = \xff\x00\r\n", 36) << clearedBytes << true;
+}
+
+void TestLifecycle::closeAfterLoad()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, saved);
+    QFETCH(bool, copy);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("SETUP.INI");
+    writeFile(path, file);
+    ModalCloser boxes;
+    {
+        MAIN64K w(dir.path(), std::make_unique<FakePort>());
+        w.setDisplayScheme(2);
+        w.Form_Load();
+        QVERIFY(!QFileInfo::exists(path + ".bak"));  // nothing is written before the close
+        w.show();
+        QVERIFY(w.close());
+    }
+    QCOMPARE(boxes.count(), 0);
+    QCOMPARE(readFile(path), saved);
+    QCOMPARE(readFile(path + ".bak"), copy ? file : QByteArray("<missing>"));
+
+    // The next start reads the file the close wrote; the copy stays as it was.
+    MAIN64K again(dir.path(), std::make_unique<FakePort>());
+    again.setDisplayScheme(2);  // as the start-up reads it from the first line
+    again.Form_Load();
+    again.show();
+    QVERIFY(again.close());
+    QCOMPARE(readFile(path), saved);
+    QCOMPARE(readFile(path + ".bak"), copy ? file : QByteArray("<missing>"));
+}
+
+// When the damaged file cannot be kept, it is not replaced either.
+void TestLifecycle::damagedCopyRefused()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("SETUP.INI");
+    const QByteArray damaged = iniBytes(withLines({{2, "Com.Setting = COM1"}}));
+    writeFile(path, damaged);
+    QVERIFY(QDir(dir.path()).mkdir("SETUP.INI.bak"));
+    ModalCloser boxes;
+    MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.Form_Load();
+    w.show();
+    QVERIFY(w.close());
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY2(boxes.texts[0].startsWith("The settings were not saved: ") && boxes.texts[0].contains("SETUP.INI.bak"),
+             qPrintable(boxes.texts[0]));
+    QCOMPARE(readFile(path), damaged);
+    QVERIFY(QFileInfo(path + ".bak").isDir());
 }
 
 QTEST_MAIN(TestLifecycle)

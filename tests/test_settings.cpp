@@ -1,8 +1,10 @@
 // SETUP.INI as text: the line reader, the positional parse and the bytes
 // written.
 #include "settingstext.h"
+#include "specialfiles.h"
 #include "settings/settings.h"
 
+#include <QDateTime>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,6 +40,14 @@ private slots:
     void writtenBytes_data();
     void writtenBytes();
     void writeReplacesWhole();
+    void lineEnds_data();
+    void lineEnds();
+    void inspect_data();
+    void inspect();
+    void notRegularLeftAlone_data();
+    void notRegularLeftAlone();
+    void damagedCopy();
+    void staleCopies();
 };
 
 void TestSettings::nextSettingValue_data()
@@ -237,7 +247,160 @@ void TestSettings::writeReplacesWhole()
     QCOMPARE(readWholeFile(path), iniText(DefaultLines));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"SETUP.INI"});
     QVERIFY_THROWS_EXCEPTION(FileError, readWholeFile(dir.filePath("missing/SETUP.INI")));
-    QVERIFY_THROWS_EXCEPTION(FileError, writeSettingsFile(dir.filePath("missing/SETUP.INI"), SavedSettings{}));
+    // A missing folder is made (the user's own settings folder before the
+    // first save); one that cannot be made fails.
+    writeSettingsFile(dir.filePath("made/SETUP.INI"), SavedSettings{});
+    QCOMPARE(readWholeFile(dir.filePath("made/SETUP.INI")), iniText(DefaultLines));
+    QVERIFY_THROWS_EXCEPTION(FileError, writeSettingsFile(path + "/SETUP.INI", SavedSettings{}));
+}
+
+void TestSettings::lineEnds_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");  // port|rate|channels|failed line
+
+    const QStringList lines = withLines({{2, "Com.Setting = 7"}, {3, "Poll.Rate   = 45"}, {22, "12th.Check   = 1"}});
+    QTest::newRow("CR LF") << iniBytes(lines) << "7|\"45\"|1111111000010|0";
+    QTest::newRow("LF only") << iniBytes(lines, "\n") << "7|\"45\"|1111111000010|0";
+    QTest::newRow("CR only") << iniBytes(lines, "\r") << "7|\"45\"|1111111000010|0";
+    QByteArray noFinal = iniBytes(lines, "\n");
+    noFinal.chop(1);
+    QTest::newRow("LF only, last line unended") << noFinal << "7|\"45\"|111111100001-|23";
+    // One CR LF pair anywhere: the file is read as CR LF throughout, and a
+    // line ended by LF alone runs into the next.
+    QByteArray mixed = iniBytes(lines);
+    mixed.replace("Poll.Rate   = 45\r\n", "Poll.Rate   = 45\n");
+    QTest::newRow("CR LF with one LF line") << mixed << "7|\"45\n1st.Value   = 1\"|111111000010-|23";
+    // A lone CR in a CR LF file is part of the value, as written.
+    QTest::newRow("lone CR in a value") << iniBytes(withLines({{3, "Poll.Rate   = 1\r2"}})) << "1|\"1\r2\"|1111111000000|0";
+    QTest::newRow("LF-only file with a lone CR in a value")
+        << iniBytes(withLines({{3, "Poll.Rate   = 1\r2"}}), "\n") << "1|\"1\r2\"|1111111000000|0";
+}
+
+void TestSettings::lineEnds()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    QString text = settingsText(bytes);
+    QCOMPARE(summary(parseSettings(text)), expected);
+    QCOMPARE(firstValueAsScheme(settingsText(bytes)), 1);
+}
+
+void TestSettings::inspect_data()
+{
+    QTest::addColumn<QString>("make");  // what stands at SETUP.INI
+    QTest::addColumn<int>("kind");
+    QTest::newRow("nothing") << "" << int(PathKind::Missing);
+    QTest::newRow("regular file") << "file" << int(PathKind::Regular);
+    QTest::newRow("link to a regular file") << "link file" << int(PathKind::Regular);
+    QTest::newRow("link to a link to a regular file") << "link link file" << int(PathKind::Regular);
+    QTest::newRow("link to nothing") << "link" << int(PathKind::Missing);
+}
+
+void TestSettings::inspect()
+{
+    QFETCH(QString, make);
+    QFETCH(int, kind);
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    const QStringList steps = make.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    // Each step names what the one before leads to: a link, or the file at the end.
+    QString at = d.filePath("SETUP.INI");
+    for (int i = 0; i < steps.size(); ++i) {
+        if (steps[i] == QLatin1String("file")) {
+            QFile f(at);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else {
+            const QString next = d.filePath(QStringLiteral("step%1").arg(i));
+            QVERIFY(QFile::link(next, at));
+            at = next;
+        }
+    }
+    const PathState state = inspectPath(d.filePath("SETUP.INI"));
+    QCOMPARE(int(state.kind), kind);
+    QCOMPARE(state.target, at);
+}
+
+// Whatever is no regular file is neither opened nor replaced: a FIFO would
+// block the read, a device would be read without end, and a rename would
+// put a file in place of the node or of the link.
+void TestSettings::notRegularLeftAlone_data()
+{
+    addSpecialRows();
+}
+
+void TestSettings::notRegularLeftAlone()
+{
+    QFETCH(int, index);
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    MAKE_SPECIAL_CASE(index, d);
+    const QString path = settingsPath(dir.path());
+    const QStringList before = d.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    const QString was = describePath(path);
+
+    const PathState state = inspectPath(path);
+    QCOMPARE(int(state.kind), int(PathKind::Other));
+    QVERIFY2(state.why.startsWith(path + " "), qPrintable(state.why));
+    QVERIFY_THROWS_EXCEPTION(NotRegularFile, readFileBytes(path));
+    QVERIFY_THROWS_EXCEPTION(NotRegularFile, writeSettingsFile(path, SavedSettings{}));
+    QCOMPARE(describePath(path), was);
+    QCOMPARE(d.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System), before);
+}
+
+void TestSettings::damagedCopy()
+{
+    QTemporaryDir dir;
+    const QString path = settingsPath(dir.path());
+    QByteArray asFound = iniBytes(withLines({{2, "Com.Setting = 99999999999"}}), "\n");
+    asFound += QByteArray("\0\xff tail", 7);
+    keepDamagedCopy(path, asFound);
+    QCOMPARE(damagedCopyPath(path), path + ".bak");
+    QFile f(path + ".bak");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), asFound);
+    QVERIFY(!QFileInfo::exists(path));  // the copy alone; the save is the caller's next step
+}
+
+// Copies of saves killed before their rename are removed by the next save
+// once an hour old; nothing else beside the file is touched.
+void TestSettings::staleCopies()
+{
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    const QString path = settingsPath(dir.path());
+    const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-2 * 3600);
+    auto make = [&](const QString& name, const QDateTime& when) {
+        QFile f(d.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("Sys.Color   = 1\r\n");
+        f.flush();  // before the time is set, or the write at close sets it again
+        if (when.isValid())
+            QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+    };
+    make("SETUP.INI.aB3dE9", old);                                       // stale: removed
+    make("SETUP.INI.Zz0000", old);                                       // stale: removed
+    make("SETUP.INI.Qw12Er", QDateTime::currentDateTimeUtc().addSecs(-600));  // a save under way elsewhere
+    make("SETUP.INI.bak", old);
+    make("SETUP.INI.notes1x", old);                                      // seven characters
+    make("SETUP.INI.ab-cde", old);                                       // not letters and digits
+    make("setup.ini.aB3dE9", old);                                       // another name
+    make("other.aB3dE9", old);
+    QVERIFY(QFile::link(d.filePath("other.aB3dE9"), d.filePath("SETUP.INI.Ln0000")));
+    make("SETUP.INI", {});
+
+    writeSettingsFile(path, SavedSettings{});
+    QStringList left = d.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    left.sort();
+    QCOMPARE(left, (QStringList{"SETUP.INI", "SETUP.INI.Ln0000", "SETUP.INI.Qw12Er", "SETUP.INI.ab-cde",
+                                "SETUP.INI.bak", "SETUP.INI.notes1x", "other.aB3dE9", "setup.ini.aB3dE9"}));
+
+    // A save that fails removes nothing.
+    make("SETUP.INI.aB3dE9", old);
+    QVERIFY(QFile::remove(path));
+    QVERIFY(d.mkdir("SETUP.INI"));
+    QVERIFY_THROWS_EXCEPTION(NotRegularFile, writeSettingsFile(path, SavedSettings{}));
+    QVERIFY(QFileInfo::exists(d.filePath("SETUP.INI.aB3dE9")));
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

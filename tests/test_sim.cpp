@@ -100,6 +100,8 @@ private slots:
     void commands_data();
     void commands();
     void script();
+    void scriptTimes_data();
+    void scriptTimes();
 };
 
 void TestSim::acknowledgeRule()
@@ -479,6 +481,36 @@ void TestSim::script()
     QVERIFY(why.startsWith(QStringLiteral("line 2")));
     QVERIFY(!sim::parseScript(QStringLiteral("100 insert 99999\n"), &why));
     QVERIFY(!sim::parseScript(QStringLiteral("100\n"), &why));
+}
+
+void TestSim::scriptTimes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("refusedAt");  // line number, 0: taken
+    QTest::addColumn<qint64>("lastMs");
+
+    QTest::newRow("a day exactly") << "86400000 quit" << 0 << sim::MaxScriptMs;
+    QTest::newRow("a day, reached by steps") << "43200000 jam\n+43200000 quit" << 0 << sim::MaxScriptMs;
+    QTest::newRow("past a day") << "86400001 quit" << 1 << qint64(0);
+    QTest::newRow("past a day by steps") << "1 jam\n# wait\n+86400000 clear" << 3 << qint64(0);
+    QTest::newRow("2^31 ms") << "2147483648 jam" << 1 << qint64(0);
+    QTest::newRow("largest relative, then more") << "+9223372036854775807 jam\n+1 clear" << 1 << qint64(0);
+    QTest::newRow("beyond 64 bits") << "1 jam\n99999999999999999999 clear" << 2 << qint64(0);
+}
+
+void TestSim::scriptTimes()
+{
+    QFETCH(QString, text);
+    QFETCH(int, refusedAt);
+    QFETCH(qint64, lastMs);
+
+    QString why;
+    const auto steps = sim::parseScript(text, &why);
+    QCOMPARE(steps.has_value(), refusedAt == 0);
+    if (steps)
+        QCOMPARE(steps->back().atMs, lastMs);
+    else
+        QVERIFY2(why.startsWith(QStringLiteral("line %1: ").arg(refusedAt)), qPrintable(why));
 }
 
 QTEST_APPLESS_MAIN(TestSim)

@@ -1,20 +1,27 @@
 // The start-up in a temporary program directory: the display scheme from
 // SETUP.INI or from the chooser, then the tester window.
+#include "chooser.h"
 #include "modal.h"
 #include "settingstext.h"
+#include "specialfiles.h"
 #include "startup/colorsheme.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 #include "tester/widgets.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 
 namespace {
@@ -24,70 +31,6 @@ QByteArray file(std::initializer_list<std::pair<int, QString>> changes, const ch
 {
     return iniBytes(withLines(changes), end);
 }
-
-// What the chooser looked like while it was up.
-struct ChooserFacts {
-    bool shown = false;
-    bool frameless = false;
-    QSize size;
-    QPoint centreOffset;
-    QString title;
-    QStringList captions;
-    QList<QRect> places;
-    bool firstHasFocus = false;
-    bool anyDefault = true;
-    QString family;
-};
-
-// Answers the chooser as soon as it is up: clicks button 0 or 1, or closes
-// it without an answer (-1).
-class ChooserDriver : public QObject {
-public:
-    explicit ChooserDriver(int answer) : answer_(answer)
-    {
-        timer_.setInterval(10);
-        connect(&timer_, &QTimer::timeout, this, [this] { look(); });
-        timer_.start();
-    }
-    ChooserFacts facts;
-
-private:
-    void look()
-    {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* c = qobject_cast<ColorSheme*>(w);
-            if (!c || !c->isVisible() || QApplication::activeModalWidget())
-                continue;
-            timer_.stop();
-            record(c);
-            if (answer_ < 0)
-                c->close();
-            else
-                QTest::mouseClick(c->Command1[answer_], Qt::LeftButton);
-            return;
-        }
-    }
-    void record(ColorSheme* c)
-    {
-        facts.shown = true;
-        facts.frameless = c->windowFlags().testFlag(Qt::FramelessWindowHint);
-        facts.size = c->size();
-        facts.centreOffset = c->geometry().center() - c->screen()->geometry().center();
-        facts.title = c->windowTitle();
-        facts.captions = {c->Label1->caption(), c->Command1[0]->text(), c->Label2->caption(),
-                          c->Command1[1]->text(), c->Label3->caption()};
-        facts.places = {c->Frame1->geometry(),    c->Label1->geometry(), c->Command1[0]->geometry(),
-                        c->Label2->geometry(),    c->Command1[1]->geometry(), c->Label3->geometry()};
-        facts.firstHasFocus = c->focusWidget() == c->Command1[0];
-        facts.anyDefault = false;
-        for (auto* b : c->Command1)
-            facts.anyDefault = facts.anyDefault || b->isDefault() || b->autoDefault();
-        facts.family = c->font().family();
-    }
-
-    int answer_;
-    QTimer timer_;
-};
 
 QRect twips(int l, int t, int w, int h)
 {
@@ -102,6 +45,9 @@ private slots:
     void startup_data();
     void startup();
     void chooserLayout();
+    void notRegular_data();
+    void notRegular();
+    void chooserCaptionsWholeOnTwoLines();
 };
 
 void TestStartup::startup_data()
@@ -135,7 +81,10 @@ void TestStartup::startup_data()
         << false << 1 << "2" << "Sys.Color   = 1";
     QTest::newRow("first value not a number") << true << file({{1, "Sys.Color   = high"}}) << 1 << true << 1 << false
                                               << 2 << "" << "Sys.Color   = 2";
-    QTest::newRow("LF-only file") << true << file({}, "\n") << 0 << true << 1 << false << 1 << "" << "Sys.Color   = 1";
+    QTest::newRow("LF-only file") << true << file({{1, "Sys.Color   = 2"}}, "\n") << 0 << false << 0 << false << 2
+                                  << "100" << "Sys.Color   = 2";
+    QTest::newRow("CR-only file") << true << file({{1, "Sys.Color   = 2"}, {3, "Poll.Rate   = 50"}}, "\r") << 0 << false
+                                  << 0 << false << 2 << "50" << "Sys.Color   = 2";
     QTest::newRow("chooser closed without an answer") << false << QByteArray() << -1 << true << 0 << false << -999
                                                       << "" << "";
 }
@@ -208,6 +157,98 @@ void TestStartup::chooserLayout()
     QVERIFY(!f.anyDefault);
     QCOMPARE(f.family, QStringLiteral("Times New Roman"));
     w->close();
+}
+
+// A FIFO, a device node, a folder or a link to one, or a link that loops:
+// never opened, so the start does not hang on it; told once when the window
+// loads and once when it closes; still the same thing after the close.
+void TestStartup::notRegular_data()
+{
+    addSpecialRows();
+}
+
+void TestStartup::notRegular()
+{
+    QFETCH(int, index);
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    MAKE_SPECIAL_CASE(index, d);
+    const QString path = d.filePath("SETUP.INI");
+    const auto entries = [&] { return d.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot); };
+    const QString was = describePath(path);
+    const QStringList before = entries();
+
+    ModalCloser closer;
+    ChooserDriver driver(1);
+    auto w = MAIN_Form_Load(dir.path());
+    QVERIFY(w);
+    QVERIFY(driver.facts.shown);  // no scheme to be had from it
+    QCOMPARE(closer.count(), 1);
+    QVERIFY2(closer.texts[0].startsWith(path + " ") &&
+                 closer.texts[0].endsWith(". It is left as it is: the window starts with the default settings, and "
+                                          "they are not saved when it closes."),
+             qPrintable(closer.texts[0]));
+    QCOMPARE(w->Text1->text(), QStringLiteral("1"));
+    QCOMPARE(w->Text2->text(), QStringLiteral("100"));
+    QVERIFY(w->close());
+    QCOMPARE(closer.count(), 2);
+    QVERIFY2(closer.texts[1].startsWith("The settings were not saved: " + path + " ") &&
+                 closer.texts[1].endsWith(". It is left as it is."),
+             qPrintable(closer.texts[1]));
+    QCOMPARE(describePath(path), was);
+    QCOMPARE(entries(), before);
+}
+
+// Each button's caption, laid out as the button lays it out, and as drawn,
+// stays inside the button's face on two lines with no word cut.
+void TestStartup::chooserCaptionsWholeOnTwoLines()
+{
+    QApplication::setStyle(QStringLiteral("Fusion"));  // as the program does
+    ColorSheme c;
+    c.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&c));
+    const QImage shot = c.grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+    const QList<QStringList> lines{{"HI Color", "800 X 600"}, {"256 Color", "640 X 480"}};
+    for (int i = 0; i < 2; ++i) {
+        auto* b = qobject_cast<WrapButton*>(c.Command1[i]);
+        QVERIFY(b);
+        const QString caption = b->text();
+        QCOMPARE(QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name), caption);
+        QStyleOptionButton option;
+        option.initFrom(b);
+        const QRect face = b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b);
+        QVERIFY(face.contains(b->captionRect()));
+
+        const QFontMetrics fm(b->font());
+        const QRect laid = fm.boundingRect(b->captionRect(), Qt::AlignCenter | Qt::TextWordWrap, caption);
+        QVERIFY2(face.contains(laid), qPrintable(caption));
+        QCOMPARE(laid.height(), fm.height() + fm.lineSpacing());
+
+        QTextLayout layout(caption, b->font());
+        QTextOption wrap(Qt::AlignCenter);
+        wrap.setWrapMode(QTextOption::WordWrap);
+        layout.setTextOption(wrap);
+        QStringList got;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(b->captionRect().width());
+            got << caption.mid(line.textStart(), line.textLength()).trimmed();
+        }
+        layout.endLayout();
+        QCOMPARE(got, lines[i]);
+
+        // The ink of the caption as drawn: inside the face, on two lines.
+        const QImage button = shot.copy(QRect(b->mapTo(&c, QPoint(0, 0)), b->size()));
+        QRect ink;
+        for (int y = 0; y < button.height(); ++y)
+            for (int x = 0; x < button.width(); ++x)
+                if (qGray(button.pixel(x, y)) < 96)
+                    ink |= QRect(x, y, 1, 1);
+        QVERIFY2(!ink.isEmpty(), qPrintable(caption));
+        QVERIFY2(face.contains(ink), qPrintable(caption));
+        QVERIFY2(ink.height() > fm.lineSpacing(), qPrintable(caption));
+    }
 }
 
 QTEST_MAIN(TestStartup)

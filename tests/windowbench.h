@@ -1,27 +1,15 @@
-// A tester window on an in-memory port, in a directory of its own, and the
-// reply frames the tests feed it.
+// A tester window on an in-memory port, in a directory of its own; the
+// reply frames the tests feed it come from replies.h.
 #pragma once
 
 #include "fakeport.h"
 #include "link/frames.h"
+#include "replies.h"
 #include "tester/main64k.h"
 
-#include <QByteArray>
 #include <QTemporaryDir>
 
-#include <array>
-#include <cstdint>
 #include <memory>
-
-using Status = std::array<std::uint8_t, 6>;
-
-inline QByteArray replyBytes(Status status, bool goodChecksum = true)
-{
-    frames::ValidatorReply r = frames::makeReply(0x10, status);
-    if (!goodChecksum)
-        r.bytes[10] ^= 0x01;
-    return QByteArray(reinterpret_cast<const char*>(r.bytes.data()), frames::ValidatorReply::Size);
-}
 
 struct WindowBench {
     QTemporaryDir dir;

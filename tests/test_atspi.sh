@@ -1,0 +1,10 @@
+#!/bin/sh
+# Runs atspi_e2e.py on a private session bus; skips (77) when the tools for
+# it are missing. Usage: test_atspi.sh PROGRAM SIMULATOR
+here=$(dirname "$0")
+for tool in dbus-run-session dbus-send Xvfb; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: no $tool"; exit 77; }
+done
+# Debian's own Python: pyatspi comes as a Debian package.
+/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "SKIP: no python3-pyatspi"; exit 77; }
+exec dbus-run-session -- /usr/bin/python3 "$here/atspi_e2e.py" "$@"
