@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -416,7 +415,6 @@ bool reportWritable(const QString& path, QString* why)
 
 StoredSettings readStoredSettings(const QString& path)
 {
-    StoredSettings s;
     const auto firstRun = [] {
         StoredSettings d;
         d.port = 1;
@@ -425,18 +423,22 @@ StoredSettings readStoredSettings(const QString& path)
             d.channels[std::size_t(i)] = true;
         return d;
     };
-    if (!QFileInfo(path).isFile())
+    // Only a regular file is opened: a FIFO or a device could hold the run.
+    if (settings::inspectPath(path).kind == settings::PathKind::Missing)
         return firstRun();
     QString text;
     try {
-        text = settings::readWholeFile(path);
+        text = settings::settingsText(settings::readFileBytes(path));
     } catch (const settings::SettingsError& e) {
-        s.problem = QString::fromStdString(e.what());
-        return s;
+        // A file that cannot be used at all: a first run's values, as the window takes.
+        StoredSettings d = firstRun();
+        d.problem = QString::fromStdString(e.what());
+        return d;
     }
     // The window deletes such a file and starts afresh; a run never writes.
     if (!text.contains(QLatin1StringView("Sys.Color")))
         return firstRun();
+    StoredSettings s;
     const settings::LoadedSettings loaded = settings::parseSettings(text);
     s.port = loaded.comPort.value_or(0);
     s.pollRate = loaded.pollRate.value_or(QString());
@@ -453,10 +455,10 @@ StoredSettings readStoredSettings(const QString& path)
 int runHeadless(const Options& options, const QString& programDir)
 {
     // The settings file only fills in what the options leave open.
-    const QString path = settings::settingsPath(programDir);
+    const QString path = settings::locateSettings(programDir).readPath;
     const StoredSettings stored = readStoredSettings(path);
     if (!stored.problem.isEmpty())
-        tell(QStringLiteral("%1 was not read whole (%2); what it did not give is left empty")
+        tell(QStringLiteral("%1 was not read whole (%2); what it did not give is left as the window leaves it")
                  .arg(QDir::toNativeSeparators(path), stored.problem));
 
     RunSetup setup;

@@ -18,9 +18,10 @@ inline constexpr int ExitUsage = 2;
 inline constexpr int ExitPortFailed = 3;
 inline constexpr int ExitReportFailed = 4;
 
-// What the settings file gives an unattended run, read by the window's
-// rules and never written: none gives the first run's defaults; a damaged
-// file is read up to its first bad line, and what follows stays empty.
+// What the settings file at path gives an unattended run, read by the
+// window's rules and never written: none, or one that cannot be used at all,
+// gives the first run's defaults; a damaged file is read up to its first bad
+// line, and what follows stays empty.
 struct StoredSettings {
     std::int16_t port = 0;
     QString pollRate;

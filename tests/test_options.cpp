@@ -4,6 +4,7 @@
 #include "cli/options.h"
 #include "settingstext.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -204,7 +205,7 @@ void TestOptions::headlessValues()
 
 void TestOptions::storedSettings_data()
 {
-    QTest::addColumn<QByteArray>("file");  // "-": no file
+    QTest::addColumn<QByteArray>("file");  // "-": no file; "dir": a folder
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("rate");
     QTest::addColumn<QString>("enabled");
@@ -223,6 +224,10 @@ void TestOptions::storedSettings_data()
     QTest::newRow("bad port line") << iniBytes(withLines({{2, "Com.Setting = COM2"}})) << 0 << "" << "0000000000000"
                                    << true;
     QTest::newRow("older 17 lines") << iniBytes(DefaultLines.mid(0, 17)) << 1 << "100" << "1111111000000" << true;
+    QTest::newRow("LF line ends") << iniBytes(withLines({{2, "Com.Setting = 5"}}), "\n") << 5 << "100"
+                                  << "1111111000000" << false;
+    // Nothing a file can be read from: a first run's values, and a word about it.
+    QTest::newRow("a folder") << QByteArray("dir") << 1 << "100" << "1111111000000" << true;
     // Not a settings file: the window would delete it and start afresh.
     QTest::newRow("no Sys.Color") << QByteArray("hello\r\n") << 1 << "100" << "1111111000000" << false;
 }
@@ -236,7 +241,9 @@ void TestOptions::storedSettings()
     QFETCH(bool, problem);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("SETUP.INI"));
-    if (file != "-") {
+    if (file == "dir") {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("SETUP.INI")));
+    } else if (file != "-") {
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(file);
@@ -248,7 +255,7 @@ void TestOptions::storedSettings()
     QCOMPARE(!s.problem.isEmpty(), problem);
     // Never written, never removed.
     QCOMPARE(QFile::exists(path), file != "-");
-    if (file != "-") {
+    if (file != "-" && file != "dir") {
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), file);
