@@ -457,6 +457,12 @@ void TestCli::sigtermWritesTheReport()
     p.start(program, {"--headless", "--rate", "30", "--report", report});
     QVERIFY(p.waitForStarted(Long));
     QTRY_VERIFY_WITH_TIMEOUT(checkHostFrames(log).frames >= 10, Long);
+#ifdef Q_OS_LINUX
+    // Polling without a window system: no platform plugin in the process.
+    const QByteArray maps = readAll(QStringLiteral("/proc/%1/maps").arg(p.processId()));
+    QVERIFY(maps.contains("libQt6SerialPort"));
+    QVERIFY2(!maps.contains("/platforms/"), maps.constData());
+#endif
     p.terminate();  // SIGTERM
     const Outcome o = finished(p, Long);
     QVERIFY2(o.status == 0, qPrintable(QStringLiteral("status %1\n%2").arg(o.status).arg(o.err)));
