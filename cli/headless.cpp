@@ -1,5 +1,6 @@
 #include "cli/headless.h"
 
+#include "cli/recording.h"
 #include "cli/stoprequests.h"
 #include "link/qtport.h"
 #include "link/runstats.h"
@@ -169,14 +170,17 @@ public:
         onTerminal_ = stderrIsTerminal();
     }
 
-    void begin()
+    // False, with why, when the run cannot begin.
+    bool begin(QString* why)
     {
+        if (!options_.record.isEmpty() && !startRecording(*session_, options_.record, this, why))
+            return false;
         clock_.start();
         if (options_.durationMs)
             armEnd();
         progressTimer_.start();
-        // --record: the session record (SessionRecord, link/record.h) attaches to session_ here.
         session_->start();
+        return true;
     }
 
     int status() const { return status_; }
@@ -485,7 +489,10 @@ int runHeadless(const Options& options, const QString& programDir)
     }
 
     Run run(options, setup, programDir);
-    run.begin();
+    if (!run.begin(&why)) {
+        tell(why);
+        return ExitUsage;
+    }
     QCoreApplication::exec();
     return run.status();
 }

@@ -1,9 +1,12 @@
 #include "cli/headless.h"
 #include "cli/options.h"
+#include "cli/recording.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
@@ -29,6 +32,8 @@ int main(int argc, char* argv[])
         return 0;
     if (!options.device.isEmpty())
         window->usePortDevice(options.device);
-    // --record: the session record (SessionRecord, link/record.h) attaches to window->session() here.
+    QString why;
+    if (!options.record.isEmpty() && !cli::startRecording(*window->session(), options.record, window.get(), &why))
+        std::fprintf(stderr, "pollbench: %s\n", why.toLocal8Bit().constData());
     return QApplication::exec();
 }
