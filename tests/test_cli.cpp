@@ -208,6 +208,7 @@ private slots:
     void headlessRun_data();
     void headlessRun();
     void stopsAfterNotes();
+    void negativeAckWithOptions();
     void failOn_data();
     void failOn();
     void portNotSetUp_data();
@@ -377,6 +378,35 @@ void TestCli::stopsAfterNotes()
     // The summary on standard output, the same count.
     QVERIFY2(o.out.contains(QRegularExpression(QStringLiteral(R"(\nnotes +\d+ escrowed, 5 stacked,)"))), qPrintable(o.out));
     QVERIFY2(o.out.contains(QStringLiteral("(5 notes stacked)")), qPrintable(o.out));
+}
+
+// --mode, --channels and --escrow reach the line: the run's first message
+// is new, with channels 8 to 13 and no escrow; every poll after it repeats it.
+void TestCli::negativeAckWithOptions()
+{
+    QTemporaryDir dir;
+    const QString program = programIn(dir);
+    const QString log = dir.filePath(QStringLiteral("frames.log"));
+    SimProcess sim;
+    QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1")), {"--log", log}));
+    const QString report = dir.filePath(QStringLiteral("report.json"));
+    const Outcome o = runProgram(program, {"--headless", "--rate", "30", "--duration", "1", "--mode", "negative-ack",
+                                           "--channels", "8-13", "--escrow", "off", "--report", report});
+    QVERIFY2(o.status == 0, qPrintable(o.err));
+    QVERIFY(sim.finish());
+    QSet<QByteArray> sent;
+    int frames = 0;
+    for (const LogLine& l : readFrameLog(log)) {
+        if (l.dir == 'H') {
+            sent.insert(l.bytes);
+            ++frames;
+        }
+    }
+    QCOMPARE(sent, QSet<QByteArray>{QByteArray::fromHex("0208100000" "7E0366")});
+    const SimStats got = reportStats(readReport(report));
+    QCOMPARE(got.polls, qint64(frames));
+    QCOMPARE(got.repeats, qint64(frames - 1));
+    QCOMPARE(simStats(sim.said).repeats, qint64(frames - 1));
 }
 
 void TestCli::failOn_data()
