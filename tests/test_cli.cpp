@@ -302,7 +302,7 @@ void TestCli::headlessRun_data()
     QTest::newRow("rate corrected") << iniBytes(DefaultLines) << QStringList{"--rate", "12"};
 }
 
-// A few seconds at 30 ms against the simulator: the polls it should send,
+// 4.5 s at 30 ms against the simulator: the polls it should send,
 // the acknowledge scheme kept, a report that agrees with the simulator's
 // own counts, and SETUP.INI as it was.
 void TestCli::headlessRun()
@@ -315,26 +315,38 @@ void TestCli::headlessRun()
     const QString ini = dir.filePath(QStringLiteral("SETUP.INI"));
     if (!settings.isEmpty())
         QVERIFY(writeFile(ini, settings));
-    // Notes stacked on two channels, one rejected (channel 9 is not enabled),
-    // one that names no channel and is returned.
-    const QString script = dir.filePath(QStringLiteral("notes.txt"));
-    QVERIFY(writeFile(script, "300 insert 2\n+500 insert 9\n+500 channel0\n+500 insert 5\n+400 insert 2\n"));
     const QString log = dir.filePath(QStringLiteral("frames.log"));
     SimProcess sim;
-    QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1")),
-                      {"--stage-polls", "1", "--log", log, "--script", script}));
+    QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1")), {"--stage-polls", "1", "--log", log}));
 
     const QString report = dir.filePath(QStringLiteral("report.json"));
-    const Outcome o = runProgram(program, QStringList{"--headless", "--duration", "3", "--report", report} + args);
+    QProcess p;
+    p.setProcessEnvironment(noDisplay());
+    p.start(program, QStringList{"--headless", "--duration", "4.5", "--report", report} + args);
+    QVERIFY(p.waitForStarted(Long));
+    // Notes once polling runs, each after the one before is done: stacked on
+    // two channels, one rejected (channel 9 is not enabled), one that names
+    // no channel and is returned.
+    QTRY_VERIFY_WITH_TIMEOUT(checkHostFrames(log).frames >= 3, Long);
+    const std::pair<const char*, const char*> notes[] = {
+        {"insert 2", "stacked 2"}, {"insert 9", "rejected 9"}, {"channel0", "returned 0"},
+        {"insert 5", "stacked 5"}, {"insert 2", "stacked 2"},
+    };
+    for (const auto& [command, outcome] : notes) {
+        const int before = sim.linesStartingWith(QString::fromLatin1(outcome));
+        sim.send(QString::fromLatin1(command));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.linesStartingWith(QString::fromLatin1(outcome)) > before, Long);
+    }
+    const Outcome o = finished(p);
     QVERIFY2(o.status == 0, qPrintable(QStringLiteral("status %1\n%2").arg(o.status).arg(o.err)));
     QCOMPARE(o.out, QString());
     QVERIFY(sim.finish());
 
     const HostFrames h = checkHostFrames(log);
     QVERIFY2(h.violation.isEmpty(), qPrintable(h.violation));
-    qInfo("%d polls in 3 s at 30 ms, %d new messages", h.frames, h.newMessages);
+    qInfo("%d polls in 4.5 s at 30 ms, %d new messages", h.frames, h.newMessages);
     // One at the start and one each 30 ms up to the end, both ends counted.
-    QVERIFY2(qAbs(h.frames - 101) <= 2, qPrintable(QString::number(h.frames)));
+    QVERIFY2(qAbs(h.frames - 151) <= 2, qPrintable(QString::number(h.frames)));
 
     const SimStats want = simStats(sim.said);
     QVERIFY(want.found);
@@ -356,7 +368,7 @@ void TestCli::headlessRun()
     else
         QCOMPARE(readAll(ini), settings);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size(),
-             5 - int(settings.isEmpty()));  // program, notes, log, report, SETUP.INI
+             4 - int(settings.isEmpty()));  // program, log, report, SETUP.INI
 }
 
 void TestCli::stopsAfterNotes()
@@ -411,36 +423,50 @@ void TestCli::negativeAckWithOptions()
 
 void TestCli::failOn_data()
 {
-    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("before");  // a simulator command before the run
+    QTest::addColumn<QString>("during");  // ... and once polling runs
     QTest::addColumn<QString>("failOn");  // empty: no --fail-on
     QTest::addColumn<int>("status");
 
-    QTest::newRow("silent, timeout") << "0 silence 100000" << "timeout" << 1;
-    QTest::newRow("silent, not asked") << "0 silence 100000" << "" << 0;
-    QTest::newRow("silent, other conditions") << "0 silence 100000" << "badsum,jam,rejected" << 0;
-    QTest::newRow("jam") << "300 jam" << "timeout,jam" << 1;
-    QTest::newRow("bad checksum") << "300 badsum" << "badsum" << 1;
-    QTest::newRow("rejected") << "300 insert 11" << "rejected" << 1;
+    QTest::newRow("silent, timeout") << "silence 100000" << "" << "timeout" << 1;
+    QTest::newRow("silent, not asked") << "silence 100000" << "" << "" << 0;
+    QTest::newRow("silent, other conditions") << "silence 100000" << "" << "badsum,jam,rejected" << 0;
+    QTest::newRow("jam") << "" << "jam" << "timeout,jam" << 1;
+    QTest::newRow("bad checksum") << "" << "badsum" << "badsum" << 1;
+    QTest::newRow("rejected") << "" << "insert 11" << "rejected" << 1;
     // Every validator reports its power-up first: that alone is no failure.
-    QTest::newRow("power-up at the start") << "" << "powerup" << 0;
-    QTest::newRow("power cycle") << "300 reset" << "powerup" << 1;
+    QTest::newRow("power-up at the start") << "" << "" << "powerup" << 0;
+    QTest::newRow("power cycle") << "" << "reset" << "powerup" << 1;
 }
 
 void TestCli::failOn()
 {
-    QFETCH(QString, script);
+    QFETCH(QString, before);
+    QFETCH(QString, during);
     QFETCH(QString, failOn);
     QFETCH(int, status);
     QTemporaryDir dir;
     const QString program = programIn(dir);
-    const QString scriptPath = dir.filePath(QStringLiteral("script.txt"));
-    QVERIFY(writeFile(scriptPath, script.toLatin1() + '\n'));
+    const QString log = dir.filePath(QStringLiteral("frames.log"));
     SimProcess sim;
-    QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1")), {"--stage-polls", "1", "--script", scriptPath}));
-    QStringList args{"--headless", "--rate", "30", "--duration", "1.2"};
+    QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1")), {"--stage-polls", "1", "--log", log}));
+    if (!before.isEmpty()) {
+        sim.send(before);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.saw(QStringLiteral("ok ") + before.section(QLatin1Char(' '), 0, 0)), Long);
+    }
+    QStringList args{"--headless", "--rate", "30", "--duration", "1.5"};
     if (!failOn.isEmpty())
         args << "--fail-on" << failOn;
-    const Outcome o = runProgram(program, args);
+    QProcess p;
+    p.setProcessEnvironment(noDisplay());
+    p.start(program, args);
+    QVERIFY(p.waitForStarted(Long));
+    if (!during.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(checkHostFrames(log).frames >= 3, Long);
+        sim.send(during);
+        QVERIFY(sim.process.waitForBytesWritten(Long));  // the wait below turns no event loop
+    }
+    const Outcome o = finished(p);
     QVERIFY(sim.finish());
     QVERIFY2(o.status == status, qPrintable(QStringLiteral("status %1\n%2\n%3").arg(o.status).arg(o.out, o.err)));
     QCOMPARE(o.err.contains(QStringLiteral("pollbench: failed on ")), status == 1);
