@@ -30,6 +30,11 @@ PollSession::PollSession(std::unique_ptr<CommPort> port, QObject* parent)
     PollTime.onTimer = [this] { PollTime_Timer(); };
     port_->onComm = [this] { MSComm1_OnComm(); };
     port_->onFailure = [this](int number) { portFailure(number); };
+    // About five byte times at 9600 baud: the rest of a burst already on its way.
+    pause_.setSingleShot(true);
+    pause_.setInterval(ResyncPauseMs);
+    pause_.setTimerType(Qt::PreciseTimer);
+    connect(&pause_, &QTimer::timeout, this, &PollSession::endPause);
     clock_.start();
     stats_ = std::make_unique<RunStatistics>(*this);
 }
@@ -81,6 +86,7 @@ void PollSession::start()
         awaitingReply_ = false;
     }
     emit started();
+    hold({});
     port_->discardInput();
     PollValidator();
 }
@@ -97,6 +103,7 @@ void PollSession::suspend()
 void PollSession::closePort()
 {
     suspend();
+    hold({});
     portReady_ = false;
     reopen_ = true;
     if (port_->portOpen())
@@ -199,6 +206,7 @@ void PollSession::portFailure(int number)
     const bool wasReady = portReady_;
     portReady_ = false;
     reopen_ = true;
+    pending_.clear();
     if (!wasReady)
         return;  // this failure is being reported already
     stopRunning();

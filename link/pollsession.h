@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <QString>
 
 #include <array>
@@ -35,6 +36,9 @@ inline const QString LineSettingsText = QStringLiteral("9600, E, 7, 1");
 class PollSession : public QObject {
     Q_OBJECT
 public:
+    // How long a line carrying no frame is left to settle before it is drained.
+    static constexpr int ResyncPauseMs = 5;
+
     explicit PollSession(std::unique_ptr<CommPort> port, QObject* parent = nullptr);
     ~PollSession() override;
 
@@ -100,14 +104,15 @@ signals:
     void pollBegins();
     // A new message was built (before it is written).
     void messageBuilt(const frames::HostMessage& message);
-    // The previous message drew no good reply; raised just before the next
-    // message goes out.
+    // The previous message drew no good reply; raised when the next one has
+    // gone out, just before messageSent.
     void noResponse();
     // A message is on the line; repeated when it is the last one again.
     void messageSent(const frames::HostMessage& message, bool repeated);
     // A reply that began with STX was read and decoded.
     void replyChecked(const frames::ValidatorReply& reply, bool checksumOk, const frames::StatusDecoding& decoding);
-    // Bytes dropped to get back in step with the line.
+    // Bytes dropped to get back in step with the line: before a frame's STX,
+    // a read with no STX at all, or what followed a reply in the same read.
     void bytesDiscarded(const QByteArray& bytes);
     void noteStacked(int channel);
     void started();
@@ -121,7 +126,12 @@ signals:
 private:
     void portFailure(int number);
     void stopRunning();
+    void take(QByteArray bytes);
+    void decode(const QByteArray& bytes);
+    void hold(const QByteArray& partial);
     void resynchronise(const QByteArray& dropped);
+    void endPause();
+    void wakeIdleClock();
 
     std::unique_ptr<CommPort> port_;
     IntervalTimer PollTime;
@@ -133,7 +143,7 @@ private:
     std::array<bool, frames::ChannelCount> channels_{};
 
     bool running_ = false;
-    bool reopen_ = false;
+    bool reopen_ = true;  // a new session sets its port up at the first poll
     bool portReady_ = false;
     bool replyReceived_ = false;
     bool awaitingReply_ = false;  // a message went out and has no good reply yet
@@ -143,8 +153,9 @@ private:
     frames::StatusDecoding decoding_;
     QString lastChannelText_;
 
+    QByteArray pending_;  // a frame begun, waiting for the rest
     bool resynchronising_ = false;
-    bool commDeferred_ = false;
+    QTimer pause_;
 
     QElapsedTimer clock_;
     std::int64_t lastWriteNs_ = 0;

@@ -1,19 +1,15 @@
-// A reply off the line: checked, acknowledged and decoded; a line out of
-// step is drained and left to the next poll.
+// A reply off the line: checked, acknowledged and decoded. Bytes that do not
+// begin a frame are dropped up to the next STX; a line carrying no frame at
+// all is drained after a short pause.
 #include "link/pollsession.h"
-
-#include <QCoreApplication>
 
 void PollSession::MSComm1_OnComm()
 {
     if (port_->commEvent() != CommEventReceive || !portReady_)
         return;
-    if (resynchronising_) {
-        // Handled once the pause is over, never as a nested drain.
-        commDeferred_ = true;
-        return;
-    }
-    if (port_->inBufferCount() <= 10)
+    if (resynchronising_)
+        return;  // the end of the pause reads whatever came meanwhile
+    if (pending_.size() + port_->inBufferCount() <= 10)
         return;
     QByteArray bytes;
     try {
@@ -23,12 +19,39 @@ void PollSession::MSComm1_OnComm()
         portFailure(e.number());
         return;
     }
-    if (bytes.isEmpty() || std::uint8_t(bytes[0]) != frames::STX) {
-        resynchronise(bytes);
+    bytes.prepend(pending_);
+    hold({});
+    take(bytes);
+}
+
+void PollSession::take(QByteArray bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (std::uint8_t(bytes[0]) != frames::STX) {
+        const qsizetype stx = bytes.indexOf(char(frames::STX));
+        if (stx < 0) {
+            resynchronise(bytes);
+            return;
+        }
+        // Stray bytes before a frame (noise, a pad byte after the last
+        // reply): the frame that starts at the STX still counts.
+        emit bytesDiscarded(bytes.left(stx));
+        bytes.remove(0, stx);
+        wakeIdleClock();
+    }
+    if (bytes.size() < frames::ValidatorReply::Size) {
+        hold(bytes);
         return;
     }
+    decode(bytes);
+    // A second reply in the same read is dropped, as is anything behind it.
+    if (bytes.size() > frames::ValidatorReply::Size)
+        emit bytesDiscarded(bytes.mid(frames::ValidatorReply::Size));
+}
 
-    // Only the first 11 bytes count; a second reply in the same read is dropped.
+void PollSession::decode(const QByteArray& bytes)
+{
     reply_ = frames::ValidatorReply::fromBytes(bytes);
     const bool good = reply_.checksumOk();
     if (good)
@@ -47,28 +70,53 @@ void PollSession::MSComm1_OnComm()
         emit noteStacked(decoding_.channelNumber);
 }
 
+void PollSession::hold(const QByteArray& partial)
+{
+    // A frame begun but not complete waits here; meanwhile every byte that
+    // arrives raises the port's event, since the port no longer holds them.
+    const bool wasHolding = !pending_.isEmpty();
+    pending_ = partial;
+    if (pending_.isEmpty() == !wasHolding || !port_->portOpen())
+        return;
+    try {
+        port_->setRThreshold(pending_.isEmpty() ? 10 : 1);
+    } catch (const PortError&) {
+        // A port that cannot take it is failing; it reports that itself.
+    }
+}
+
 void PollSession::resynchronise(const QByteArray& dropped)
 {
-    PollTime.setEnabled(false);
+    emit bytesDiscarded(dropped);
+    // A short pause that lets the rest of a burst arrive, on the event loop:
+    // polls go out on their own time meanwhile, and a line full of noise
+    // costs one drain per pause, not one per byte.
     resynchronising_ = true;
-    // A short pause that keeps the event loop turning; whatever the line
-    // carries meanwhile is dropped below.
-    for (int i = 0; i <= 1000; ++i)
-        QCoreApplication::processEvents();
+    pause_.start();
+}
+
+void PollSession::endPause()
+{
     resynchronising_ = false;
-    QByteArray all = dropped;
-    if (port_->portOpen()) {
-        try {
-            all += port_->input();
-        } catch (const PortError&) {
-            // The failure is reported by the port itself.
-        }
+    if (!portReady_ || !port_->portOpen())
+        return;
+    QByteArray arrived;
+    try {
+        arrived = port_->input();
+        if (!arrived.isEmpty())
+            lastReadNs_ = clockNs();
+    } catch (const PortError&) {
+        return;  // the port reports its own failure
     }
     port_->discardInput();
-    emit bytesDiscarded(all);
-    PollTime.setEnabled(true);
-    if (commDeferred_) {
-        commDeferred_ = false;
-        MSComm1_OnComm();
-    }
+    wakeIdleClock();
+    take(arrived);
+}
+
+void PollSession::wakeIdleClock()
+{
+    // Getting back in step starts a clock that was off (Interrupt Mode relies
+    // on it); a running clock keeps its grid.
+    if (!PollTime.isEnabled())
+        PollTime.setEnabled(true);
 }

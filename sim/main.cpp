@@ -93,8 +93,16 @@ int main(int argc, char* argv[])
                                  QStringLiteral("file"));
     const QCommandLineOption noStdin(QStringLiteral("no-stdin"),
                                      QStringLiteral("Read no commands; run until SIGINT or SIGTERM."));
+    const QCommandLineOption noise(QStringLiteral("noise"),
+                                   QStringLiteral("Write <rate> bytes a second of line noise between the replies."),
+                                   QStringLiteral("rate"));
+    const QCommandLineOption noiseByte(QStringLiteral("noise-byte"),
+                                       QStringLiteral("Make the noise all <hex> bytes instead of random ones."),
+                                       QStringLiteral("hex"));
+    const QCommandLineOption padByte(QStringLiteral("pad-byte"),
+                                     QStringLiteral("Write one <hex> byte after every reply."), QStringLiteral("hex"));
     p.addOptions({link, device, script, autoNotes, autoInterval, stagePolls, faults, faultRate, faultKinds, seed, log,
-                  noStdin});
+                  noStdin, noise, noiseByte, padByte});
     p.process(app);
 
     if (p.isSet(link) == p.isSet(device))
@@ -111,6 +119,17 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("--stage-polls takes 0 to 1000"));
     if (!positiveOption(p, faultRate.names().first(), 0, 100, o.faultRatePercent))
         return fail(QStringLiteral("--fault-rate takes 0 to 100"));
+    if (!positiveOption(p, noise.names().first(), 0, 10000000, o.noiseRate))
+        return fail(QStringLiteral("--noise takes 0 to 10000000 bytes a second"));
+    for (const auto& [option, target] : {std::pair{&noiseByte, &o.noiseByte}, std::pair{&padByte, &o.padByte}}) {
+        if (!p.isSet(*option))
+            continue;
+        bool ok = false;
+        const uint v = p.value(*option).toUInt(&ok, 16);
+        if (!ok || v > 0xFF)
+            return fail(QStringLiteral("--%1 takes one byte in hexadecimal").arg(option->names().first()));
+        *target = int(v);
+    }
     if (p.isSet(seed)) {
         bool ok = false;
         o.seed = p.value(seed).toUInt(&ok);

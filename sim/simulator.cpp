@@ -72,6 +72,12 @@ bool Simulator::start(QString* error)
     quietTimer_.start();
     if (options_.autoNotes)
         autoTimer_.start();
+    if (options_.noiseRate > 0) {
+        noiseTimer_.setInterval(10);
+        connect(&noiseTimer_, &QTimer::timeout, this, &Simulator::noiseTick);
+        noiseSentNs_ = clock_.nsecsElapsed();
+        noiseTimer_.start();
+    }
     if (!options_.script.empty())
         scriptTimer_.start(int(std::max<qint64>(0, options_.script.front().atMs)));
     return true;
@@ -146,7 +152,26 @@ void Simulator::send(const std::vector<Chunk>& chunks)
         due += qint64(c.delayMs) * 1000000;
         outgoing_.push_back({due, c.bytes, c.note});
     }
+    if (options_.padByte >= 0 && !chunks.empty())
+        outgoing_.push_back({due, QByteArray(1, char(options_.padByte)), QStringLiteral("pad")});
     flushOutgoing();
+}
+
+void Simulator::noiseTick()
+{
+    // As many bytes as the rate owes since the noise began, in one write.
+    const qint64 now = clock_.nsecsElapsed();
+    const qint64 owed = (now - noiseSentNs_) / 1000 * options_.noiseRate / 1000000 - noiseBytes_;
+    if (owed <= 0)
+        return;
+    QByteArray bytes(qsizetype(std::min<qint64>(owed, 65536)), char(options_.noiseByte));
+    if (options_.noiseByte < 0)
+        for (char& b : bytes)
+            b = char(rng_() & 0x7F);  // what a 7-bit line can carry
+    noiseBytes_ += owed;
+    QString why;
+    if (line_->write(bytes, &why))
+        logFrame('V', bytes, QStringLiteral("noise"));
 }
 
 void Simulator::flushOutgoing()

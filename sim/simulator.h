@@ -33,6 +33,11 @@ struct SimOptions {
     std::uint32_t seed = 0;  // 0: from the clock
     std::vector<ScriptStep> script;
     QString logPath;
+    // Line noise: bytes a second written between the replies, random or all
+    // of one value; a pad byte written after every reply.
+    int noiseRate = 0;
+    int noiseByte = -1;  // -1: random bytes
+    int padByte = -1;    // -1: none
 };
 
 // The fault kinds --faults may draw from.
@@ -61,6 +66,7 @@ private:
     void lineReadable();
     void stdinReadable();
     void autoTick();
+    void noiseTick();
     void scriptTick();
     void maybeInjectFault();
     void send(const std::vector<Chunk>& chunks);
@@ -85,6 +91,9 @@ private:
     QTimer scriptTimer_;
     QTimer sendTimer_;
     QTimer quietTimer_;
+    QTimer noiseTimer_;
+    qint64 noiseSentNs_ = 0;  // noise owed is measured from here
+    qint64 noiseBytes_ = 0;
     qint64 lastHeardNs_ = 0;
     QElapsedTimer clock_;
     std::deque<Outgoing> outgoing_;

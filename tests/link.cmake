@@ -15,3 +15,8 @@ function(pollbench_link_test name)
 endfunction()
 
 pollbench_link_test(test_session test_session.cpp fakeport.h replies.h)
+
+# The session against the simulator program adding noise to the line.
+pollbench_link_test(test_noise test_noise.cpp simprocess.h)
+target_compile_definitions(test_noise PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
+add_dependencies(test_noise pollbench-sim)

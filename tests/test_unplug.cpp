@@ -91,6 +91,11 @@ void TestUnplug::unplugAndReplug()
     for (int cycle = 0; cycle < cycles; ++cycle) {
         const QString logPath = dir.filePath(QStringLiteral("frames%1.log").arg(cycle));
         sim = std::make_unique<SimProcess>();
+        // A killed simulator leaves its link behind; by now another test's
+        // simulator may have that pseudo-terminal, and a link to a terminal
+        // in use is rightly not replaced. A bench operator would remove it too.
+        if (QFileInfo(link).isSymLink())
+            QVERIFY(QFile::remove(link));
         QVERIFY(sim->start(link, {QStringLiteral("--log"), logPath}));
         const QString device = QFileInfo(link).symLinkTarget();
 

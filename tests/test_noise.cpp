@@ -1,0 +1,92 @@
+// A hostile line end to end: the session on its real serial port against the
+// simulator program on a pseudo-terminal that adds noise, pad bytes or a
+// flood of STX bytes to its replies. Polls must keep their time and replies
+// behind stray bytes must still acknowledge.
+#include "link/pollsession.h"
+#include "link/qtport.h"
+#include "simprocess.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+class TestNoise : public QObject {
+    Q_OBJECT
+private slots:
+    void pollsKeepTheirTime_data();
+    void pollsKeepTheirTime();
+};
+
+void TestNoise::pollsKeepTheirTime_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<double>("minPolls");         // share of the polls the clock owes
+    QTest::addColumn<double>("minAcknowledging");  // share of the polls that carry a new message
+
+    QTest::newRow("clean line") << QStringList{} << 0.9 << 0.95;
+    QTest::newRow("noise at 960 B/s") << QStringList{"--noise", "960"} << 0.9 << 0.0;
+    QTest::newRow("a pad byte after every reply") << QStringList{"--pad-byte", "0d"} << 0.9 << 0.95;
+    QTest::newRow("STX flood at full speed") << QStringList{"--noise", "2000000", "--noise-byte", "02"} << 0.5 << 0.0;
+}
+
+void TestNoise::pollsKeepTheirTime()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(double, minPolls);
+    QFETCH(double, minAcknowledging);
+    constexpr int Period = 30;
+    constexpr int RunMs = 4000;
+
+    QTemporaryDir dir;
+    SimProcess sim;
+    QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1")), simArgs));
+
+    PollSession session(std::make_unique<QtPort>(dir.path()));
+    session.setPortNumber(1);
+    session.setPollPeriod(Period);
+    for (int c = 1; c <= 7; ++c)
+        session.setChannelEnabled(c, true);
+    int polls = 0, fresh = 0, failures = 0;
+    qint64 discarded = 0;
+    connect(&session, &PollSession::messageSent, this, [&](const frames::HostMessage&, bool repeated) {
+        ++polls;
+        fresh += !repeated;
+    });
+    connect(&session, &PollSession::bytesDiscarded, this, [&](const QByteArray& b) { discarded += b.size(); });
+    connect(&session, &PollSession::portFailed, this, [&] { ++failures; });
+
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    session.start();
+    QTest::qWait(RunMs);
+    session.suspend();
+    const double cpu = (cpuSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0);
+
+    const int owed = RunMs / Period;
+    qInfo("%d polls of %d owed, %d with a new message, %lld bytes discarded, %.1f %% of a core",
+          polls, owed, fresh, discarded, cpu * 100);
+    QCOMPARE(failures, 0);
+    QVERIFY2(polls >= int(minPolls * owed), qPrintable(QString::number(polls)));
+    QVERIFY2(fresh >= int(minAcknowledging * polls), qPrintable(QString::number(fresh)));
+    session.closePort();
+    // A terminated run ends as cleanly as one whose input ended, and does not
+    // wait for a flood's last writes to drain.
+    sim.process.terminate();
+    QVERIFY(sim.process.waitForFinished(SimProcess::Long));
+}
+
+QTEST_GUILESS_MAIN(TestNoise)
+#include "test_noise.moc"
