@@ -108,7 +108,8 @@ void QtPort::setCommPort(int number)
 {
     if (serial_.isOpen())
         throw PortError(porterr::PortInUse, QStringLiteral("port already open"));
-    if (number < 1)
+    // With a device given the number names nothing, so any stored number will do.
+    if (number < 1 && override_.isEmpty())
         throw PortError(porterr::NoSuchPort, QStringLiteral("invalid port number"));
     number_ = number;
 }

@@ -44,7 +44,11 @@ public:
     void discardInput() override;
     QByteArray input() override;
 
-    QString deviceName() const { return portDeviceName(number_, programDir_); }
+    // For this run the port is this device (--device), whatever the number
+    // names; empty goes back to the number's device.
+    void setDeviceOverride(const QString& device) { override_ = device; }
+    const QString& deviceOverride() const { return override_; }
+    QString deviceName() const { return override_.isEmpty() ? portDeviceName(number_, programDir_) : override_; }
 
 private:
     void dataArrived();
@@ -53,6 +57,7 @@ private:
     void throwIfClosed() const;
 
     QString programDir_;
+    QString override_;
     QSerialPort serial_;
     int number_ = 1;
     LineSettings line_;

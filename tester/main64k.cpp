@@ -74,6 +74,15 @@ void MAIN64K::connectSession()
     connect(s, &PollSession::portFailed, this, [this](int number) { portFailed(number); });
 }
 
+void MAIN64K::usePortDevice(const QString& device)
+{
+    if (auto* port = dynamic_cast<QtPort*>(&session_->port()))
+        port->setDeviceOverride(device);
+    Text1->setEnabled(false);
+    Text1->setToolTip(device);
+    session_->requestReopen();
+}
+
 void MAIN64K::closeEvent(QCloseEvent* event)
 {
     if (!unloaded_) {

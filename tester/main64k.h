@@ -58,6 +58,11 @@ public:
     void CountStackedNote();
     void ValueChg();
 
+    // For this run the port is this device, whatever the port number names:
+    // the port box shows the stored number, cannot be edited, and names the
+    // device in its tool tip. The stored number is kept.
+    void usePortDevice(const QString& device);
+
     PollSession* session() { return session_.get(); }
     const PollSession* session() const { return session_.get(); }
     const QString& settingsPath() const { return SettingsPath; }

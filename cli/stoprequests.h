@@ -1,0 +1,28 @@
+// A request to end an unattended run from outside (SIGINT, SIGTERM; on
+// Windows Ctrl+C, Ctrl+Break and the console closing), delivered on the
+// event loop so the run can close its port and write its report.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+
+namespace cli {
+
+class StopRequests : public QObject {
+    Q_OBJECT
+public:
+    // One at a time: the handlers are the process's own.
+    explicit StopRequests(QObject* parent = nullptr);
+    ~StopRequests() override;
+
+signals:
+    // What asked: "SIGINT", "SIGTERM", "Ctrl+C", ...
+    void requested(const QString& what);
+
+private:
+    QSocketNotifier* notifier_ = nullptr;
+};
+
+}  // namespace cli

@@ -1,0 +1,266 @@
+// The command line as the program reads it, and the settings an unattended
+// run takes from SETUP.INI.
+#include "cli/headless.h"
+#include "cli/options.h"
+#include "settingstext.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace cli;
+
+namespace {
+
+QString channelsText(const std::array<bool, frames::ChannelCount>& on)
+{
+    QString s;
+    for (bool b : on)
+        s += b ? QLatin1Char('1') : QLatin1Char('0');
+    return s;
+}
+
+}  // namespace
+
+class TestOptions : public QObject {
+    Q_OBJECT
+private slots:
+    void durations_data();
+    void durations();
+    void channels_data();
+    void channels();
+    void pollRates_data();
+    void pollRates();
+    void commandLines_data();
+    void commandLines();
+    void headlessValues();
+    void storedSettings_data();
+    void storedSettings();
+};
+
+void TestOptions::durations_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("ms");  // -1: refused
+    QTest::newRow("seconds") << "90" << qint64(90000);
+    QTest::newRow("s") << "3s" << qint64(3000);
+    QTest::newRow("m") << "15m" << qint64(900000);
+    QTest::newRow("h") << "8h" << qint64(28800000);
+    QTest::newRow("fraction") << "1.5h" << qint64(5400000);
+    QTest::newRow("blanks") << " 2 " << qint64(2000);
+    QTest::newRow("a year") << "8784h" << qint64(8784LL * 3600000);
+    QTest::newRow("zero") << "0" << qint64(-1);
+    QTest::newRow("negative") << "-5" << qint64(-1);
+    QTest::newRow("unit only") << "m" << qint64(-1);
+    QTest::newRow("other unit") << "5d" << qint64(-1);
+    QTest::newRow("two units") << "1h30m" << qint64(-1);
+    QTest::newRow("beyond a year") << "9000h" << qint64(-1);
+    QTest::newRow("empty") << "" << qint64(-1);
+}
+
+void TestOptions::durations()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, ms);
+    QCOMPARE(parseDuration(text).value_or(-1), ms);
+}
+
+void TestOptions::channels_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("enabled");  // 13 digits, channel 1 first; empty: refused
+    QTest::newRow("range and one") << "1-7,9" << "1111111010000";
+    QTest::newRow("all") << "1-13" << "1111111111111";
+    QTest::newRow("overlap") << "2-4,3,4-5" << "0111100000000";
+    QTest::newRow("blanks") << " 13 , 1 " << "1000000000001";
+    QTest::newRow("none") << "none" << "0000000000000";
+    QTest::newRow("channel 0") << "0" << "";
+    QTest::newRow("channel 14") << "1-14" << "";
+    QTest::newRow("backwards") << "7-1" << "";
+    QTest::newRow("empty item") << "1,,2" << "";
+    QTest::newRow("open range") << "3-" << "";
+    QTest::newRow("word") << "all" << "";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestOptions::channels()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, enabled);
+    QString why;
+    const auto on = parseChannels(text, &why);
+    QCOMPARE(on ? channelsText(*on) : QString(), enabled);
+    QCOMPARE(why.isEmpty(), bool(on));
+}
+
+// The window's START POLL rules: below 30 polls every 30, beyond what the
+// timer takes is refused, fractions round half to even.
+void TestOptions::pollRates_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("period");  // -1: refused
+    QTest::newRow("plain") << "100" << 100;
+    QTest::newRow("least") << "30" << 30;
+    QTest::newRow("below") << "10" << 30;
+    QTest::newRow("zero") << "0" << 30;
+    QTest::newRow("negative") << "-5" << 30;
+    QTest::newRow("most") << "65535" << 65535;
+    QTest::newRow("rounds to most") << "65535.4" << 65535;
+    QTest::newRow("too long") << "65536" << -1;
+    QTest::newRow("half to even") << "40.5" << 40;
+    QTest::newRow("blanks") << " 50 " << 50;
+    QTest::newRow("word") << "fast" << -1;
+    QTest::newRow("empty") << "" << -1;
+}
+
+void TestOptions::pollRates()
+{
+    QFETCH(QString, text);
+    QFETCH(int, period);
+    QCOMPARE(pollPeriodFrom(text).value_or(-1), period);
+}
+
+void TestOptions::commandLines_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("error");  // part of the message for bad usage
+
+    const int window = int(RunKind::Window);
+    const int bad = int(RunKind::BadUsage);
+    const int headless = int(RunKind::Headless);
+    QTest::newRow("nothing") << QStringList{} << window << "";
+    QTest::newRow("device") << QStringList{"--device", "/dev/ttyUSB0"} << window << "";
+    QTest::newRow("record") << QStringList{"--record", "r.csv"} << window << "";
+    QTest::newRow("help") << QStringList{"--help"} << int(RunKind::Help) << "";
+    QTest::newRow("-h") << QStringList{"-h"} << int(RunKind::Help) << "";
+    QTest::newRow("help beats a bad value") << QStringList{"--headless", "--rate", "x", "--help"}
+                                            << int(RunKind::Help) << "";
+    QTest::newRow("version") << QStringList{"--version"} << int(RunKind::Version) << "";
+    QTest::newRow("list") << QStringList{"--list-ports"} << int(RunKind::ListPorts) << "";
+    QTest::newRow("headless") << QStringList{"--headless"} << headless << "";
+    // Qt's own window options stay the window's.
+    QTest::newRow("qt options") << QStringList{"-platform", "offscreen", "--style=Fusion", "-reverse"} << window << "";
+    QTest::newRow("qt options, headless") << QStringList{"--headless", "-platform", "xcb"} << headless << "";
+
+    QTest::newRow("unknown") << QStringList{"--bogus"} << bad << "bogus";
+    QTest::newRow("positional") << QStringList{"COM1"} << bad << "COM1";
+    QTest::newRow("missing value") << QStringList{"--device"} << bad << "device";
+    QTest::newRow("empty device") << QStringList{"--device", ""} << bad << "--device";
+    QTest::newRow("run option without headless") << QStringList{"--duration", "5"} << bad << "--headless";
+    QTest::newRow("report without headless") << QStringList{"--report", "r.json"} << bad << "--headless";
+    QTest::newRow("rate too long") << QStringList{"--headless", "--rate", "70000"} << bad << "--rate";
+    QTest::newRow("port no number") << QStringList{"--headless", "--port", "COM3"} << bad << "--port";
+    QTest::newRow("port beyond 16 bits") << QStringList{"--headless", "--port", "40000"} << bad << "--port";
+    QTest::newRow("mode") << QStringList{"--headless", "--mode", "step"} << bad << "--mode";
+    QTest::newRow("channels") << QStringList{"--headless", "--channels", "0-3"} << bad << "--channels";
+    QTest::newRow("escrow") << QStringList{"--headless", "--escrow", "yes"} << bad << "--escrow";
+    QTest::newRow("duration") << QStringList{"--headless", "--duration", "soon"} << bad << "--duration";
+    QTest::newRow("notes zero") << QStringList{"--headless", "--notes", "0"} << bad << "--notes";
+    QTest::newRow("notes word") << QStringList{"--headless", "--notes", "five"} << bad << "--notes";
+    QTest::newRow("fail-on") << QStringList{"--headless", "--fail-on", "timeout,jammed"} << bad << "jammed";
+    QTest::newRow("fail-on empty item") << QStringList{"--headless", "--fail-on", "timeout,"} << bad << "--fail-on";
+}
+
+void TestOptions::commandLines()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, kind);
+    QFETCH(QString, error);
+    const Options o = parseCommandLine(QStringList{QStringLiteral("pollbench")} + args);
+    QCOMPARE(int(o.kind), kind);
+    if (!error.isEmpty())
+        QVERIFY2(o.error.contains(error), qPrintable(o.error));
+}
+
+void TestOptions::headlessValues()
+{
+    const Options o = parseCommandLine({"pollbench", "--headless", "--device", "COM7", "--port", "3.5", "--rate", "12",
+                                        "--mode", "negative-ack", "--channels", "8-13", "--escrow", "off",
+                                        "--duration", "2m", "--notes", "40", "--report", "r.json", "--fail-on",
+                                        "jam, powerup,timeout", "--record", "r.csv"});
+    QCOMPARE(int(o.kind), int(RunKind::Headless));
+    QCOMPARE(o.device, QStringLiteral("COM7"));
+    QCOMPARE(o.port.value_or(-1), 4);  // halves to even, as the port box
+    QCOMPARE(o.pollPeriod.value_or(-1), 30);
+    QCOMPARE(int(o.mode), int(PollMode::NegativeAck));
+    QCOMPARE(channelsText(o.channels.value()), QStringLiteral("0000000111111"));
+    QCOMPARE(o.escrow, false);
+    QCOMPARE(o.durationMs.value_or(-1), 120000);
+    QCOMPARE(o.notes.value_or(-1), 40);
+    QCOMPARE(o.report, QStringLiteral("r.json"));
+    QCOMPARE(o.record, QStringLiteral("r.csv"));
+    Conditions want;
+    want.set(std::size_t(Condition::Jam)).set(std::size_t(Condition::PowerUp)).set(std::size_t(Condition::Timeout));
+    QCOMPARE(o.failOn, want);
+
+    // What is not given is left to the settings file; escrow on and Normal Poll.
+    const Options d = parseCommandLine({"pollbench", "--headless"});
+    QVERIFY(!d.port && !d.pollPeriod && !d.channels && !d.durationMs && !d.notes);
+    QCOMPARE(d.escrow, true);
+    QCOMPARE(int(d.mode), int(PollMode::Normal));
+    QVERIFY(d.failOn.none());
+}
+
+void TestOptions::storedSettings_data()
+{
+    QTest::addColumn<QByteArray>("file");  // "-": no file; "dir": a folder
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("rate");
+    QTest::addColumn<QString>("enabled");
+    QTest::addColumn<bool>("problem");
+
+    QTest::newRow("no file") << QByteArray("-") << 1 << "100" << "1111111000000" << false;
+    QTest::newRow("first run's file") << iniBytes(DefaultLines) << 1 << "100" << "1111111000000" << false;
+    QTest::newRow("stored values")
+        << iniBytes(withLines({{2, "Com.Setting = 4"}, {3, "Poll.Rate   = 45"}, {11, "1st.Check   = 0"},
+                               {13, "3rd.Check   = 2"}, {21, "11th.Check   = 1"}}))
+        << 4 << "45" << "0101111000100" << false;
+    // Read up to the bad line; what follows stays empty, channels 8 to 13 cleared.
+    QTest::newRow("bad channel line")
+        << iniBytes(withLines({{2, "Com.Setting = 3"}, {15, "5th.Check   = x"}, {20, "10th.Check   = 1"}})) << 3
+        << "100" << "1111000000000" << true;
+    QTest::newRow("bad port line") << iniBytes(withLines({{2, "Com.Setting = COM2"}})) << 0 << "" << "0000000000000"
+                                   << true;
+    QTest::newRow("older 17 lines") << iniBytes(DefaultLines.mid(0, 17)) << 1 << "100" << "1111111000000" << true;
+    QTest::newRow("LF line ends") << iniBytes(withLines({{2, "Com.Setting = 5"}}), "\n") << 5 << "100"
+                                  << "1111111000000" << false;
+    // Nothing a file can be read from: a first run's values, and a word about it.
+    QTest::newRow("a folder") << QByteArray("dir") << 1 << "100" << "1111111000000" << true;
+    // Not a settings file: the window would delete it and start afresh.
+    QTest::newRow("no Sys.Color") << QByteArray("hello\r\n") << 1 << "100" << "1111111000000" << false;
+}
+
+void TestOptions::storedSettings()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, port);
+    QFETCH(QString, rate);
+    QFETCH(QString, enabled);
+    QFETCH(bool, problem);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("SETUP.INI"));
+    if (file == "dir") {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("SETUP.INI")));
+    } else if (file != "-") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(file);
+    }
+    const StoredSettings s = readStoredSettings(path);
+    QCOMPARE(int(s.port), port);
+    QCOMPARE(s.pollRate, rate);
+    QCOMPARE(channelsText(s.channels), enabled);
+    QCOMPARE(!s.problem.isEmpty(), problem);
+    // Never written, never removed.
+    QCOMPARE(QFile::exists(path), file != "-");
+    if (file != "-" && file != "dir") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), file);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestOptions)
+#include "test_options.moc"
