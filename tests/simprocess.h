@@ -3,12 +3,15 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTest>
 
 #include <ctime>
+#include <functional>
 #include <vector>
 
 #ifndef SIM_PATH
@@ -21,6 +24,27 @@ inline qint64 monotonicMicros()
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return qint64(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+// Runs the event loop until done() holds or timeoutMs pass. QTest::qWait and
+// qWaitFor sleep 10 ms between their turns, so a reply waits for the next
+// turn and every time measured meanwhile grows by up to 10 ms; this loop
+// blocks in the event loop and handles each arrival at once.
+inline bool runUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(1);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start();
+    loop.exec();
+    return done();
 }
 
 class SimProcess {
