@@ -9,12 +9,10 @@
 
 void ReplyTimes::add(std::int64_t ns)
 {
-    if (bins_.empty())
-        bins_.assign(Bins, 0);
     ns = std::max<std::int64_t>(ns, 0);
     const std::int64_t bin = ns / BinNs;
     if (bin < Bins)
-        ++bins_[std::size_t(bin)];
+        ++bins_[std::int32_t(bin)];
     else
         ++overflow_;
     ++count_;
@@ -23,7 +21,7 @@ void ReplyTimes::add(std::int64_t ns)
 
 void ReplyTimes::clear()
 {
-    std::fill(bins_.begin(), bins_.end(), 0);
+    bins_.clear();
     count_ = 0;
     overflow_ = 0;
     maxNs_ = 0;
@@ -36,10 +34,10 @@ double ReplyTimes::quantileMs(double q) const
     // The sample of rank ceil(q * n), 1-based, read as the middle of its bin.
     const auto rank = std::max<std::int64_t>(1, std::int64_t(std::ceil(q * double(count_))));
     std::int64_t seen = 0;
-    for (int i = 0; i < Bins; ++i) {
-        seen += bins_[std::size_t(i)];
+    for (const auto& [bin, n] : bins_) {
+        seen += n;
         if (seen >= rank)
-            return std::min((double(i) + 0.5) * double(BinNs), double(maxNs_)) / 1e6;
+            return std::min((double(bin) + 0.5) * double(BinNs), double(maxNs_)) / 1e6;
     }
     return maxMs();
 }

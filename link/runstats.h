@@ -18,8 +18,9 @@
 
 class PollSession;
 
-// Reply times in bins of 10 us up to 2 s: bounded memory however long the
-// run, and far finer than the line's own 1 ms per byte.
+// Reply times in bins of 10 us up to 2 s, kept sparse: bounded memory however
+// long the run (a few bins in practice), and far finer than the line's own
+// 1 ms per byte.
 class ReplyTimes {
 public:
     static constexpr std::int64_t BinNs = 10'000;
@@ -33,7 +34,7 @@ public:
     double maxMs() const { return double(maxNs_) / 1e6; }
 
 private:
-    std::vector<std::uint32_t> bins_;
+    std::map<std::int32_t, std::int64_t> bins_;  // bin -> samples
     std::int64_t count_ = 0;
     std::int64_t overflow_ = 0;  // samples beyond the last bin
     std::int64_t maxNs_ = 0;
