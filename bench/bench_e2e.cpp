@@ -202,14 +202,21 @@ public:
 
 struct PollRun {
     int periodMs;
+    QString label;              // what the run is called in the table
     double from, to;            // monotonic seconds around the run
     double cpu;                 // seconds of this process
     std::vector<double> replies;  // when reception accepted a good reply
 };
 
-PollRun pollFor(MAIN64K& w, int periodMs, int seconds, std::vector<double>& accepted)
+PollRun pollFor(MAIN64K& w, int periodMs, int seconds, std::vector<double>& accepted, const QString& record = {})
 {
-    PollRun run{periodMs, 0, 0, 0, {}};
+    PollRun run{periodMs, QStringLiteral("%1 ms").arg(periodMs), 0, 0, 0, {}};
+    if (!record.isEmpty()) {
+        QString error;
+        if (!w.startRecord(record, false, &error))
+            std::fprintf(stderr, "bench: no record: %s\n", qPrintable(error));
+        run.label += QStringLiteral(" with the record on");
+    }
     accepted.clear();
     w.Text2->setText(QString::number(periodMs));
     const double cpu0 = cpuSeconds();
@@ -221,6 +228,8 @@ PollRun pollFor(MAIN64K& w, int periodMs, int seconds, std::vector<double>& acce
     run.to = nowSeconds();
     run.cpu = cpuSeconds() - cpu0;
     spin(300);  // the last reply in
+    if (!record.isEmpty())
+        w.stopRecord();
     run.replies = accepted;
     return run;
 }
@@ -237,7 +246,7 @@ void report(const PollRun& run, const std::vector<LogFrame>& log, int seconds)
         if (x.dir == 'H' && x.t <= run.to)
             hosts.push_back(x.t);
 
-    const QString tag = QStringLiteral("%1 ms").arg(run.periodMs);
+    const QString tag = run.label;
     section(QStringLiteral("Polling at %1 for %2 s").arg(tag).arg(seconds));
     if (hosts.size() < 2) {
         row(QStringLiteral("polls seen by the validator"), QString::number(hosts.size()), QStringLiteral("> 1"), false);
@@ -462,6 +471,8 @@ int main(int argc, char* argv[])
     const PollRun at30 = pollFor(*w, 30, seconds, accepted);
     progress("polling at 100 ms");
     const PollRun at100 = pollFor(*w, 100, seconds, accepted);
+    progress("polling at 30 ms with the record on");
+    const PollRun recorded = pollFor(*w, 30, seconds, accepted, dir.filePath(QStringLiteral("bench.csv")));
 
     progress("idle");
     const double idle0 = nowSeconds(), idleCpu0 = cpuSeconds();
@@ -478,6 +489,7 @@ int main(int argc, char* argv[])
         readMicro(p.value(microOpt));
     report(at30, log, seconds);
     report(at100, log, seconds);
+    report(recorded, log, seconds);
     section(QStringLiteral("Tester process"));
     row(QStringLiteral("port set up and polling"), portWorked ? QStringLiteral("yes") : QStringLiteral("no"),
         QStringLiteral("yes"), portWorked);

@@ -208,6 +208,7 @@ private slots:
     void headlessRun_data();
     void headlessRun();
     void stopsAfterNotes();
+    void recordAppends();
     void negativeAckWithOptions();
     void failOn_data();
     void failOn();
@@ -390,6 +391,41 @@ void TestCli::stopsAfterNotes()
     // The summary on standard output, the same count.
     QVERIFY2(o.out.contains(QRegularExpression(QStringLiteral(R"(\nnotes +\d+ escrowed, 5 stacked,)"))), qPrintable(o.out));
     QVERIFY2(o.out.contains(QStringLiteral("(5 notes stacked)")), qPrintable(o.out));
+}
+
+// --record: two unattended runs append to one record, each beginning with
+// its own "record started" row under the one header; the summary beside it.
+void TestCli::recordAppends()
+{
+    QTemporaryDir dir;
+    const QString program = programIn(dir);
+    const QString record = dir.filePath(QStringLiteral("night.csv"));
+    for (int run = 0; run < 2; ++run) {
+        SimProcess sim;
+        QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1"))));
+        const Outcome o = runProgram(program, {"--headless", "--rate", "30", "--duration", "1", "--record", record});
+        QVERIFY2(o.status == 0, qPrintable(o.err));
+        QVERIFY(sim.finish());
+    }
+    QFile f(record);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    QVERIFY(lines.first().startsWith("time,ms,dir,bytes,request,state,event,channel,checksum,note"));
+    int headers = 0, started = 0, stopped = 0, hosts = 0;
+    for (const QByteArray& l : lines) {
+        headers += l.startsWith("time,");
+        started += l.contains(",operator,") && l.contains("record started");
+        stopped += l.contains(",operator,") && l.contains("record stopped");
+        hosts += l.contains(",host,02 08 ");
+    }
+    QCOMPARE(headers, 1);
+    QCOMPARE(started, 2);
+    QCOMPARE(stopped, 2);
+    QVERIFY2(hosts >= 40, qPrintable(QString::number(hosts)));  // about 33 a run
+    QFile summary(record + QStringLiteral(".summary.json"));
+    QVERIFY(summary.open(QIODevice::ReadOnly));
+    const QJsonObject json = QJsonDocument::fromJson(summary.readAll()).object();
+    QVERIFY(json.value(QStringLiteral("polls")).toObject().value(QStringLiteral("sent")).toInt() > 20);
 }
 
 // --mode, --channels and --escrow reach the line: the run's first message
