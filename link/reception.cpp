@@ -111,7 +111,7 @@ void PollSession::endPause()
     } catch (const PortError&) {
         return;  // the port reports its own failure
     }
-    port_->discardInput();
+    // Everything that waited has been read: nothing is left to discard.
     wakeIdleClock();
     take(arrived);
 }

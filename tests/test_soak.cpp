@@ -158,8 +158,9 @@ struct Verdict {
 // reported as lateReplies.
 //
 // From what the window wrote and read (the recorder): a message is new
-// exactly when a read since the last write began with a good reply (11
-// bytes, STX, checksum), or after a start in "Normal Poll"; never in
+// exactly when a read since the last write held a good reply (11 bytes from
+// its first STX, with what an earlier read left of a begun frame in front),
+// or after a start in "Normal Poll"; never in
 // "Negative ACK"; its control byte alternates from 0x10 after each start.
 // Everything the window read was written by the simulator, in order, and
 // every frame it wrote is in the simulator's log, in order.
@@ -276,6 +277,7 @@ Verdict checkAcknowledgement(const std::vector<LogLine>& log, const std::vector<
     bool good = false;
     bool ack = false;
     bool started = false;
+    QByteArray held;  // a frame begun in one read, completed by the next
     previous.clear();
     qsizetype consumed = 0;
     int w = 0;
@@ -289,10 +291,23 @@ Verdict checkAcknowledgement(const std::vector<LogLine>& log, const std::vector<
                               .arg(QString::fromLatin1(e.bytes.toHex(' '))));
             else
                 consumed = at + e.bytes.size();
-            if (goodReplyAt(e.bytes, 0)) {
+            // What the window makes of it: a begun frame held from before
+            // comes first; bytes before an STX are dropped; a frame begun
+            // but short waits for the next read; a whole one is decoded.
+            QByteArray frame = held + e.bytes;
+            held.clear();
+            const qsizetype stx = frame.indexOf(char(frames::STX));
+            frame = stx < 0 ? QByteArray() : frame.mid(stx);
+            if (!frame.isEmpty() && frame.size() < frames::ValidatorReply::Size)
+                held = frame;
+            else if (goodReplyAt(frame, 0)) {
                 ++v.goodReads;
                 good = true;
             }
+            continue;
+        }
+        if (e.kind == PortEvent::Discard) {
+            held.clear();  // a start empties the line, and what the window held of it
             continue;
         }
         if (e.kind != PortEvent::Write)
