@@ -19,6 +19,21 @@ PollMode nextPollMode(PollMode mode)
     return PollMode::Normal;
 }
 
+QString pollModeCaption(PollMode mode)
+{
+    switch (mode) {
+    case PollMode::Normal:
+        return QStringLiteral("Normal Poll");
+    case PollMode::StepInto:
+        return QStringLiteral("Step Into");
+    case PollMode::Interrupt:
+        return QStringLiteral("Interrupt Mode");
+    case PollMode::NegativeAck:
+        break;
+    }
+    return QStringLiteral("Negative ACK");
+}
+
 PollSession::PollSession(std::unique_ptr<CommPort> port, QObject* parent)
     : QObject(parent),
       port_(std::move(port)),

@@ -27,6 +27,8 @@ enum class PollMode : std::uint8_t {
 
 // The mode the mode button moves to next.
 PollMode nextPollMode(PollMode mode);
+// The mode button's caption, which a record names the mode by too.
+QString pollModeCaption(PollMode mode);
 
 class RunStatistics;
 

@@ -13,21 +13,6 @@ namespace {
 
 const char* const Header = "time,ms,dir,bytes,request,state,event,channel,checksum,note\r\n";
 
-QString modeName(PollMode mode)
-{
-    switch (mode) {
-    case PollMode::Normal:
-        return QStringLiteral("Normal Poll");
-    case PollMode::StepInto:
-        return QStringLiteral("Step Into");
-    case PollMode::Interrupt:
-        return QStringLiteral("Interrupt Mode");
-    case PollMode::NegativeAck:
-        return QStringLiteral("Negative ACK");
-    }
-    return QString::number(int(mode));
-}
-
 // The event of this reply alone: the session's event text persists across
 // replies, and a record that repeated it would count one note many times.
 QString eventOf(const frames::ValidatorReply& reply)
@@ -96,7 +81,7 @@ SessionRecord::SessionRecord(PollSession& session, QObject* parent) : QObject(pa
     });
     connect(&session, &PollSession::started, this, [this] {
         if (isRecording())
-            operatorRow(QStringLiteral("polling started, %1").arg(modeName(session_.mode())));
+            operatorRow(QStringLiteral("polling started, %1").arg(pollModeCaption(session_.mode())));
     });
     connect(&session, &PollSession::stopped, this, [this] {
         if (isRecording())
@@ -108,7 +93,7 @@ SessionRecord::SessionRecord(PollSession& session, QObject* parent) : QObject(pa
     });
     connect(&session, &PollSession::modeChanged, this, [this](PollMode mode) {
         if (isRecording())
-            operatorRow(QStringLiteral("mode %1").arg(modeName(mode)));
+            operatorRow(QStringLiteral("mode %1").arg(pollModeCaption(mode)));
     });
 }
 

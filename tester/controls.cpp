@@ -10,16 +10,8 @@
 
 namespace {
 
-struct Mode {
-    const char* caption;
-    QRgb face;
-};
-constexpr Mode Modes[4] = {
-    {"Normal Poll", 0xFF8080},
-    {"Step Into", 0x00FF00},
-    {"Interrupt Mode", 0x00FFFF},
-    {"Negative ACK", 0xFF80FF},
-};
+// The mode button's face colour, by mode (Normal Poll to Negative ACK).
+constexpr QRgb ModeFaces[4] = {0xFF8080, 0x00FF00, 0x00FFFF, 0xFF80FF};
 
 // Longest period the poll timer takes.
 constexpr double MaxPollPeriod = 65535;
@@ -35,10 +27,9 @@ void MAIN64K::Command1_Click()
 
 void MAIN64K::showPollMode()
 {
-    const Mode& m = Modes[int(session_->mode()) - 1];
-    Command1->setText(QString::fromLatin1(m.caption));
+    Command1->setText(pollModeCaption(session_->mode()));
     QPalette p = Command1->palette();
-    p.setColor(QPalette::Button, QColor(m.face));
+    p.setColor(QPalette::Button, QColor(ModeFaces[int(session_->mode()) - 1]));
     Command1->setPalette(p);
 }
 

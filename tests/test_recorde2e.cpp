@@ -98,7 +98,7 @@ void TestRecordE2e::everythingOnTheLineIsRecorded()
     QVERIFY(waitPolls(3));
     sim.send(QStringLiteral("clear"));
     QVERIFY(waitPolls(2));
-    for (const QString fault : {QStringLiteral("badsum"), QStringLiteral("garbage"), QStringLiteral("silence 3"),
+    for (const QString& fault : {QStringLiteral("badsum"), QStringLiteral("garbage"), QStringLiteral("silence 3"),
                                 QStringLiteral("split 15")}) {
         sim.send(fault);
         QVERIFY(waitPolls(5));
