@@ -25,6 +25,9 @@ FUZZERS := reply settings decimal
 # memory goes over FUZZ_RSS_MB.
 FUZZ_RSS_BOUNDED := reply settings decimal
 FUZZ_RSS_MB := 200
+# The longest input each fuzzer is given, where one is needed: a handful of
+# replies reach every state of the session, and longer lines only cost time.
+FUZZ_MAX_LEN_reply := 64
 # Sanitizer reports fail the run; fontconfig's lifetime cache is no leak of ours.
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
@@ -57,11 +60,15 @@ check-asan: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
 
+# AddressSanitizer only: UndefinedBehaviorSanitizer's checks split nearly
+# every block, which tripled the edges libFuzzer tallies after each input
+# (1,255 against 436) and cost the reply fuzzer half its speed. The same code
+# runs under both sanitizers in check-asan.
 $(FUZZ_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	  -DPOLLBENCH_FUZZ=ON -DBUILD_TESTING=OFF \
-	  "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" \
-	  "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
+	  "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address -fno-omit-frame-pointer" \
+	  "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address"
 
 fuzz-build: deps $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZERS))
@@ -73,7 +80,8 @@ fuzz-smoke: fuzz-build
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$f; \
 	  echo "== fuzz_$$f for $(FUZZ_SECONDS) s"; \
 	  case " $(FUZZ_RSS_BOUNDED) " in *" $$f "*) rss=-rss_limit_mb=$(FUZZ_RSS_MB) ;; *) rss= ;; esac; \
-	  QT_QPA_PLATFORM=offscreen $(SAN_ENV) $(FUZZ_BUILD)/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) $$rss \
+	  case $$f in reply) len=-max_len=$(FUZZ_MAX_LEN_reply) ;; *) len= ;; esac; \
+	  QT_QPA_PLATFORM=offscreen $(SAN_ENV) $(FUZZ_BUILD)/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) $$rss $$len \
 	    -print_final_stats=1 $(FUZZ_BUILD)/corpus/$$f fuzz/corpus/$$f 2>&1 \
 	    | grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done|==[0-9]+== ?ERROR|SUMMARY)' ; \
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \

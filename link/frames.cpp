@@ -115,18 +115,20 @@ StatusDecoding decodeStatus(const ValidatorReply& reply, const QString& previous
     d.channelNumber = reply.channelNumber();
     if (d.channelNumber != 0)
         d.channelText = QString::number(d.channelNumber);
+    // The texts are the tables' own: a reply costs no copy of them.
+    const auto text = [](QStringView v) { return QString::fromRawData(v.data(), v.size()); };
     for (const StatusRow& row : StateRows) {
         if (reply.status(row.statusByte) & row.mask) {
-            d.stateText = QLatin1StringView(row.text);
-            if (row.code)
-                d.stateCode = QLatin1StringView(row.code);
+            d.stateText = text(row.text);
+            if (!row.code.isEmpty())
+                d.stateCode = text(row.code);
         }
     }
     for (const StatusRow& row : EventRows) {
         if (reply.status(row.statusByte) & row.mask) {
-            d.eventText = QLatin1StringView(row.text);
-            if (row.code)
-                d.eventCode = QLatin1StringView(row.code);
+            d.eventText = text(row.text);
+            if (!row.code.isEmpty())
+                d.eventCode = text(row.code);
         }
     }
     return d;

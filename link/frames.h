@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 #include <array>
 #include <cstdint>
@@ -80,34 +81,34 @@ ValidatorReply makeReply(std::uint8_t control, std::array<std::uint8_t, 6> statu
 // 0 names no channel; may exceed 13 (157 at most).
 int channelNumber(std::uint8_t status2, std::uint8_t status3);
 
-// One row of the state or event table. A null code leaves the code as it was.
+// One row of the state or event table. An empty code leaves the code as it was.
 struct StatusRow {
     int statusByte;  // 0..5
     std::uint8_t mask;
-    const char* text;
-    const char* code;
+    QStringView text;
+    QStringView code;
 };
 
 // In the order they are applied: the last matching row wins.
 inline constexpr std::array<StatusRow, 8> StateRows{{
-    {0, 0x01, "IDLING", nullptr},
-    {0, 0x02, "ACCEPTING", "ACC"},
-    {0, 0x04, "ESCROWED", "ESC"},
-    {0, 0x08, "STACKING", "STK"},
-    {0, 0x20, "RETURNING", "RTN"},
-    {1, 0x04, "JAMMED", "JAM"},
-    {1, 0x08, "STACKER FULL", nullptr},
-    {1, 0x40, "CALIBRATION", "CAL"},
+    {0, 0x01, u"IDLING", {}},
+    {0, 0x02, u"ACCEPTING", u"ACC"},
+    {0, 0x04, u"ESCROWED", u"ESC"},
+    {0, 0x08, u"STACKING", u"STK"},
+    {0, 0x20, u"RETURNING", u"RTN"},
+    {1, 0x04, u"JAMMED", u"JAM"},
+    {1, 0x08, u"STACKER FULL", {}},
+    {1, 0x40, u"CALIBRATION", u"CAL"},
 }};
 
 inline constexpr std::array<StatusRow, 7> EventRows{{
-    {2, 0x04, "FAILURE", nullptr},
-    {0, 0x10, "STACKED", "STD"},
-    {0, 0x40, "RETURNED", "RTD"},
-    {1, 0x01, "CHEATED", "CHT"},
-    {1, 0x02, "REJECTED", "REJ"},
-    {2, 0x01, "POWER UP", "PWR"},
-    {2, 0x02, "INVALID CMD", "INV"},
+    {2, 0x04, u"FAILURE", {}},
+    {0, 0x10, u"STACKED", u"STD"},
+    {0, 0x40, u"RETURNED", u"RTD"},
+    {1, 0x01, u"CHEATED", u"CHT"},
+    {1, 0x02, u"REJECTED", u"REJ"},
+    {2, 0x01, u"POWER UP", u"PWR"},
+    {2, 0x02, u"INVALID CMD", u"INV"},
 }};
 
 inline const QString NoCode = QStringLiteral("   ");

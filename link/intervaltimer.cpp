@@ -15,16 +15,22 @@ IntervalTimer::IntervalTimer(int interval, bool enabled, Qt::TimerType type, QOb
 {
     timer_.setTimerType(type);
     connect(&timer_, &QTimer::timeout, this, &IntervalTimer::tick);
+    // The kernel timer is made when the clock first runs: a clock that never
+    // runs costs no descriptor.
+    wantKernelTimer_ = type == Qt::PreciseTimer;
+    apply();
+}
+
+void IntervalTimer::makeKernelTimer()
+{
+    wantKernelTimer_ = false;
 #ifdef Q_OS_LINUX
-    if (type == Qt::PreciseTimer) {
-        fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        if (fd_ >= 0) {
-            notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-            connect(notifier_, &QSocketNotifier::activated, this, &IntervalTimer::kernelTick);
-        }
+    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd_ >= 0) {
+        notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, &IntervalTimer::kernelTick);
     }
 #endif
-    apply();
 }
 
 IntervalTimer::~IntervalTimer()
@@ -53,6 +59,8 @@ void IntervalTimer::setEnabled(bool on)
 void IntervalTimer::apply()
 {
     const bool run = enabled_ && interval_ > 0;
+    if (run && wantKernelTimer_)
+        makeKernelTimer();
 #ifdef Q_OS_LINUX
     if (fd_ >= 0) {
         // Arming or disarming also forgets expirations not yet read.

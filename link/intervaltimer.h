@@ -33,12 +33,14 @@ public:
 
 private:
     void apply();
+    void makeKernelTimer();
     void tick();
     void kernelTick();
 
     QTimer timer_;
     int fd_ = -1;  // the kernel timer, when there is one
     QSocketNotifier* notifier_ = nullptr;
+    bool wantKernelTimer_ = false;
     bool armed_ = false;
     bool inTick_ = false;
     int interval_;

@@ -40,8 +40,6 @@ PollSession::PollSession(std::unique_ptr<CommPort> port, QObject* parent)
       // A precise poll clock: a coarse timer may slip 5 % of a 30 ms period.
       PollTime(0, true, Qt::PreciseTimer, this)
 {
-    // Nothing decoded yet: every text starts empty.
-    decoding_ = {QString(), QString(), QString(), QString(), 0, QString()};
     PollTime.onTimer = [this] { PollTime_Timer(); };
     port_->onComm = [this] { MSComm1_OnComm(); };
     port_->onFailure = [this](int number) { portFailure(number); };
@@ -65,7 +63,7 @@ PollSession::~PollSession()
 void PollSession::setPortNumber(std::int16_t number)
 {
     if (number != portNumber_)
-        reopen_ = true;
+        link_.reopen = true;
     portNumber_ = number;
 }
 
@@ -90,15 +88,15 @@ bool PollSession::channelEnabled(int channel) const
 
 void PollSession::start()
 {
-    running_ = true;
+    link_.running = true;
     // A start in these modes runs the clock and acts as if the last message
     // had been answered, so the first message after it is new, control 0x10.
     if (mode_ == PollMode::Normal || mode_ == PollMode::NegativeAck) {
         PollTime.setInterval(period_);
         PollTime.setEnabled(true);
-        replyReceived_ = true;
-        ack_ = true;
-        awaitingReply_ = false;
+        link_.replyReceived = true;
+        link_.ack = true;
+        link_.awaitingReply = false;
     }
     emit started();
     hold({});
@@ -109,9 +107,9 @@ void PollSession::start()
 void PollSession::suspend()
 {
     PollTime.setEnabled(false);
-    if (!running_)
+    if (!link_.running)
         return;
-    running_ = false;
+    link_.running = false;
     emit suspended();
 }
 
@@ -119,24 +117,32 @@ void PollSession::closePort()
 {
     suspend();
     hold({});
-    portReady_ = false;
-    reopen_ = true;
+    link_.portReady = false;
+    link_.reopen = true;
     if (port_->portOpen())
         port_->close();
 }
 
+void PollSession::reset()
+{
+    closePort();
+    pause_.stop();
+    link_ = LinkState{};
+    stats_->forget();
+}
+
 void PollSession::stopRunning()
 {
-    if (!running_)
+    if (!link_.running)
         return;
-    running_ = false;
+    link_.running = false;
     PollTime.setEnabled(false);
     emit stopped();
 }
 
 void PollSession::PollTime_Timer()
 {
-    if (running_)
+    if (link_.running)
         PollValidator();
 }
 
@@ -154,9 +160,9 @@ void PollSession::OpenCommPort()
         port_->setDTREnable(true);
         port_->setRTSEnable(true);
         port_->open();
-        portReady_ = true;
+        link_.portReady = true;
     } catch (const PortError& e) {
-        portReady_ = false;
+        link_.portReady = false;
         stopRunning();
         emit portFailed(e.number());
     }
@@ -164,23 +170,23 @@ void PollSession::OpenCommPort()
 
 void PollSession::PollValidator()
 {
-    if (reopen_)
+    if (link_.reopen)
         OpenCommPort();
-    if (!portReady_)
+    if (!link_.portReady)
         return;
-    reopen_ = false;
+    link_.reopen = false;
 
     emit pollBegins();
 
-    const bool build = replyReceived_ && mode_ != PollMode::NegativeAck;
+    const bool build = link_.replyReceived && mode_ != PollMode::NegativeAck;
     if (build) {
-        ack_ = !ack_;
+        link_.ack = !link_.ack;
         frames::HostRequest request;
-        request.ack = ack_;
+        request.ack = link_.ack;
         request.channels = channels_;
         request.escrow = escrow_;
-        const bool escrowed = (reply_.status(0) & frames::EscrowedBit) != 0;
-        const int channel = decoding_.channelNumber;
+        const bool escrowed = (link_.reply.status(0) & frames::EscrowedBit) != 0;
+        const int channel = link_.decoding.channelNumber;
         if (escrowed && channel == 0) {
             request.returnNote = true;
         } else if (escrowed && escrow_) {
@@ -190,23 +196,23 @@ void PollSession::PollValidator()
             else
                 request.returnNote = true;
         }
-        message_ = frames::buildHostMessage(request);
-        emit messageBuilt(message_);
+        link_.message = frames::buildHostMessage(request);
+        emit messageBuilt(link_.message);
     }
 
     try {
-        port_->output(message_.toByteArray());
-        lastWriteNs_ = clockNs();
+        port_->output(link_.message.toByteArray());
+        link_.lastWriteNs = clockNs();
     } catch (const PortError& e) {
         portFailure(e.number());
         return;
     }
 
-    if (!replyReceived_ && awaitingReply_)
+    if (!link_.replyReceived && link_.awaitingReply)
         emit noResponse();
-    emit messageSent(message_, !build);
-    replyReceived_ = false;
-    awaitingReply_ = !message_.isEmpty();
+    emit messageSent(link_.message, !build);
+    link_.replyReceived = false;
+    link_.awaitingReply = !link_.message.isEmpty();
     if (mode_ == PollMode::StepInto)
         stopRunning();
 }
@@ -218,10 +224,10 @@ void PollSession::portFailure(int number)
 {
     if (port_->portOpen())
         port_->close();
-    const bool wasReady = portReady_;
-    portReady_ = false;
-    reopen_ = true;
-    pending_.clear();
+    const bool wasReady = link_.portReady;
+    link_.portReady = false;
+    link_.reopen = true;
+    link_.pending.clear();
     if (!wasReady)
         return;  // this failure is being reported already
     stopRunning();

@@ -49,7 +49,7 @@ public:
     void setPortNumber(std::int16_t number);
     std::int16_t portNumber() const { return portNumber_; }
     // The port is set up anew at the next poll.
-    void requestReopen() { reopen_ = true; }
+    void requestReopen() { link_.reopen = true; }
     // Milliseconds; taken by the poll clock at the next start in the modes
     // that run it.
     void setPollPeriod(int ms) { period_ = ms; }
@@ -66,15 +66,19 @@ public:
     // How long a line with no frame is left to settle (ResyncPauseMs unless
     // set; 0 drains it at once, which makes a run repeatable for a fuzzer).
     void setResyncPause(int ms) { pause_.setInterval(ms); }
-    bool resynchronising() const { return resynchronising_; }
+    bool resynchronising() const { return link_.resynchronising; }
 
     // START POLL: the boxes have been checked by whoever drives the session.
     void start();
     // START POLL released.
     void suspend();
-    bool isRunning() const { return running_; }
+    bool isRunning() const { return link_.running; }
     // Polling stops and the port is released; the next start sets it up anew.
     void closePort();
+    // Back to a new session: the port released, and the acknowledge scheme,
+    // the last message and reply, their decoding and the statistics
+    // forgotten. What the operator set stays.
+    void reset();
 
     // ---- the steps of the link, by the names the procedures have always had ----
     void PollTime_Timer();
@@ -83,16 +87,16 @@ public:
     void MSComm1_OnComm();
 
     // ---- what the link holds ----
-    bool portReady() const { return portReady_; }
-    bool reopenPending() const { return reopen_; }
+    bool portReady() const { return link_.portReady; }
+    bool reopenPending() const { return link_.reopen; }
     // A reply with a good checksum arrived since the last send.
-    bool replyReceived() const { return replyReceived_; }
-    bool ackToggle() const { return ack_; }
-    const frames::HostMessage& lastMessage() const { return message_; }
+    bool replyReceived() const { return link_.replyReceived; }
+    bool ackToggle() const { return link_.ack; }
+    const frames::HostMessage& lastMessage() const { return link_.message; }
     // The last reply that began with STX, good checksum or not.
-    const frames::ValidatorReply& lastReply() const { return reply_; }
+    const frames::ValidatorReply& lastReply() const { return link_.reply; }
     // What the last reply said; state and event texts persist across replies.
-    const frames::StatusDecoding& decoding() const { return decoding_; }
+    const frames::StatusDecoding& decoding() const { return link_.decoding; }
     const IntervalTimer& pollTimer() const { return PollTime; }
     CommPort& port() { return *port_; }
     const CommPort& port() const { return *port_; }
@@ -103,8 +107,8 @@ public:
     // A monotonic clock in nanoseconds, and when the last message was
     // written out and the last reply read in by it.
     std::int64_t clockNs() const { return clock_.nsecsElapsed(); }
-    std::int64_t lastWriteNs() const { return lastWriteNs_; }
-    std::int64_t lastReadNs() const { return lastReadNs_; }
+    std::int64_t lastWriteNs() const { return link_.lastWriteNs; }
+    std::int64_t lastReadNs() const { return link_.lastReadNs; }
 
 signals:
     // A poll goes ahead: the port is ready (the host lamp lights).
@@ -149,23 +153,29 @@ private:
     bool escrow_ = false;
     std::array<bool, frames::ChannelCount> channels_{};
 
-    bool running_ = false;
-    bool reopen_ = true;  // a new session sets its port up at the first poll
-    bool portReady_ = false;
-    bool replyReceived_ = false;
-    bool awaitingReply_ = false;  // a message went out and has no good reply yet
-    bool ack_ = false;
-    frames::HostMessage message_;
-    frames::ValidatorReply reply_;
-    frames::StatusDecoding decoding_;
-    QString lastChannelText_;
+    // What the link holds. A new session starts from these values, and a
+    // reset one returns to them, so a member added here is reset too.
+    struct LinkState {
+        bool running = false;
+        bool reopen = true;  // a new session sets its port up at the first poll
+        bool portReady = false;
+        bool replyReceived = false;
+        bool awaitingReply = false;  // a message went out and has no good reply yet
+        bool ack = false;
+        frames::HostMessage message;
+        frames::ValidatorReply reply;
+        // Nothing decoded yet: every text starts empty.
+        frames::StatusDecoding decoding{QString(), QString(), QString(), QString(), 0, QString()};
+        QString lastChannelText;
+        QByteArray pending;  // a frame begun, waiting for the rest
+        bool resynchronising = false;
+        std::int64_t lastWriteNs = 0;
+        std::int64_t lastReadNs = 0;
+    };
+    LinkState link_;
 
-    QByteArray pending_;  // a frame begun, waiting for the rest
-    bool resynchronising_ = false;
     QTimer pause_;
 
     QElapsedTimer clock_;
-    std::int64_t lastWriteNs_ = 0;
-    std::int64_t lastReadNs_ = 0;
     std::unique_ptr<RunStatistics> stats_;
 };

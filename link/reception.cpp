@@ -5,21 +5,21 @@
 
 void PollSession::MSComm1_OnComm()
 {
-    if (port_->commEvent() != CommEventReceive || !portReady_)
+    if (port_->commEvent() != CommEventReceive || !link_.portReady)
         return;
-    if (resynchronising_)
+    if (link_.resynchronising)
         return;  // the end of the pause reads whatever came meanwhile
-    if (pending_.size() + port_->inBufferCount() <= 10)
+    if (link_.pending.size() + port_->inBufferCount() <= 10)
         return;
     QByteArray bytes;
     try {
         bytes = port_->input();
-        lastReadNs_ = clockNs();
+        link_.lastReadNs = clockNs();
     } catch (const PortError& e) {
         portFailure(e.number());
         return;
     }
-    bytes.prepend(pending_);
+    bytes.prepend(link_.pending);
     hold({});
     take(bytes);
 }
@@ -52,34 +52,34 @@ void PollSession::take(QByteArray bytes)
 
 void PollSession::decode(const QByteArray& bytes)
 {
-    reply_ = frames::ValidatorReply::fromBytes(bytes);
-    const bool good = reply_.checksumOk();
+    link_.reply = frames::ValidatorReply::fromBytes(bytes);
+    const bool good = link_.reply.checksumOk();
     if (good)
-        replyReceived_ = true;
+        link_.replyReceived = true;
 
-    frames::StatusDecoding d = frames::decodeStatus(reply_, decoding_.stateText, decoding_.eventText);
+    frames::StatusDecoding d = frames::decodeStatus(link_.reply, link_.decoding.stateText, link_.decoding.eventText);
     // An event belongs to its note: a new channel text blanks it.
-    if (lastChannelText_ != d.channelText)
+    if (link_.lastChannelText != d.channelText)
         d.eventText.clear();
-    lastChannelText_ = d.channelText;
-    decoding_ = std::move(d);
+    link_.lastChannelText = d.channelText;
+    link_.decoding = std::move(d);
 
-    emit replyChecked(reply_, good, decoding_);
+    emit replyChecked(link_.reply, good, link_.decoding);
 
-    if (decoding_.eventCode == QLatin1StringView("STD") && mode_ != PollMode::NegativeAck)
-        emit noteStacked(decoding_.channelNumber);
+    if (link_.decoding.eventCode == QLatin1StringView("STD") && mode_ != PollMode::NegativeAck)
+        emit noteStacked(link_.decoding.channelNumber);
 }
 
 void PollSession::hold(const QByteArray& partial)
 {
     // A frame begun but not complete waits here; meanwhile every byte that
     // arrives raises the port's event, since the port no longer holds them.
-    const bool wasHolding = !pending_.isEmpty();
-    pending_ = partial;
-    if (pending_.isEmpty() == !wasHolding || !port_->portOpen())
+    const bool wasHolding = !link_.pending.isEmpty();
+    link_.pending = partial;
+    if (link_.pending.isEmpty() == !wasHolding || !port_->portOpen())
         return;
     try {
-        port_->setRThreshold(pending_.isEmpty() ? 10 : 1);
+        port_->setRThreshold(link_.pending.isEmpty() ? 10 : 1);
     } catch (const PortError&) {
         // A port that cannot take it is failing; it reports that itself.
     }
@@ -91,7 +91,7 @@ void PollSession::resynchronise(const QByteArray& dropped)
     // A short pause that lets the rest of a burst arrive, on the event loop:
     // polls go out on their own time meanwhile, and a line full of noise
     // costs one drain per pause, not one per byte.
-    resynchronising_ = true;
+    link_.resynchronising = true;
     if (pause_.interval() > 0)
         pause_.start();
     else
@@ -100,14 +100,14 @@ void PollSession::resynchronise(const QByteArray& dropped)
 
 void PollSession::endPause()
 {
-    resynchronising_ = false;
-    if (!portReady_ || !port_->portOpen())
+    link_.resynchronising = false;
+    if (!link_.portReady || !port_->portOpen())
         return;
     QByteArray arrived;
     try {
         arrived = port_->input();
         if (!arrived.isEmpty())
-            lastReadNs_ = clockNs();
+            link_.lastReadNs = clockNs();
     } catch (const PortError&) {
         return;  // the port reports its own failure
     }

@@ -86,8 +86,20 @@ void RunStatistics::reset()
 {
     clearCounts();
     counting_ = true;
-    startedAt_ = QDateTime::currentDateTime();
+    // Kept in UTC: reading the local zone costs a file lookup, paid only when shown.
+    startedAt_ = QDateTime::currentDateTimeUtc();
     startedNs_ = session_.clockNs();
+    emit changed();
+}
+
+void RunStatistics::forget()
+{
+    clearCounts();
+    counting_ = false;
+    startedAt_ = QDateTime();
+    startedNs_ = 0;
+    freshMessage_ = false;
+    lastStatus0_ = lastStatus1_ = 0;
     emit changed();
 }
 
@@ -213,7 +225,7 @@ QJsonObject RunStatistics::toJson() const
     notesJson.insert(QStringLiteral("per_channel"), channels);
 
     return {
-        {QStringLiteral("started"), startedAt_.toString(Qt::ISODateWithMs)},
+        {QStringLiteral("started"), startedAt().toString(Qt::ISODateWithMs)},
         {QStringLiteral("seconds"), rounded(elapsedSeconds(), 3)},
         {QStringLiteral("polls"), QJsonObject{{QStringLiteral("sent"), qint64(pollsSent)},
                                               {QStringLiteral("repeats"), qint64(repeats)}}},

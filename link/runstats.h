@@ -54,10 +54,12 @@ public:
 
     // "Reset Totals": counting starts again from now.
     void reset();
+    // As before the first start: nothing counted, and not counting.
+    void forget();
 
     // From the first start of polling (or the last reset) to now.
     bool counting() const { return counting_; }
-    QDateTime startedAt() const { return startedAt_; }
+    QDateTime startedAt() const { return startedAt_.toLocalTime(); }
     double elapsedSeconds() const;
 
     std::int64_t pollsSent = 0;

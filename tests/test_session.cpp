@@ -3,6 +3,7 @@
 #include "fakeport.h"
 #include "link/frames.h"
 #include "link/pollsession.h"
+#include "link/runstats.h"
 #include "replies.h"
 
 #include <QSignalSpy>
@@ -137,6 +138,8 @@ private slots:
     void portFailure();
     void setUpFailure();
     void pollPeriodChange();
+    void resetIsANewSession_data();
+    void resetIsANewSession();
 };
 
 void TestSession::acknowledge_data()
@@ -744,6 +747,106 @@ void TestSession::pollPeriodChange()
     r.s->start();
     QCOMPARE(r.s->pollTimer().interval(), 40);
     QVERIFY(r.s->pollTimer().isTicking());
+}
+
+// Steps on a rig, by word: what the operator does and what the line brings.
+void play(Rig& r, const QString& script)
+{
+    const QByteArray escrowed3 = replyBytes({0x04, 0, 0x18, 0, 0, 0});
+    const QByteArray stacked3 = replyBytes({0x11, 0, 0x18, 0, 0, 0});
+    for (const QString& step : script.split(u' ', Qt::SkipEmptyParts)) {
+        if (step == u"start")
+            r.s->start();
+        else if (step == u"suspend")
+            r.s->suspend();
+        else if (step == u"tick")
+            r.s->PollValidator();
+        else if (step == u"escrow")
+            r.s->setEscrow(true);
+        else if (step == u"negack")
+            r.s->setMode(PollMode::NegativeAck);
+        else if (step == u"idle")
+            r.port->arrive(Idle);
+        else if (step == u"escrowed")
+            r.port->arrive(escrowed3);
+        else if (step == u"stacked")
+            r.port->arrive(stacked3);
+        else if (step == u"bad")
+            r.port->arrive(replyBytes({0x01, 0, 0, 0, 0, 0}, false));
+        else if (step == u"half")
+            r.port->arrive(stacked3.left(5));
+        else if (step == u"noise")
+            r.port->arrive(Noise);
+        else if (step == u"pull")
+            r.port->pull();
+        else
+            QFAIL(qPrintable(QStringLiteral("no step ") + step));
+    }
+}
+
+void TestSession::resetIsANewSession_data()
+{
+    // What a session went through before its reset; afterwards it must
+    // behave exactly as a new one, on the line and in what it reports.
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+
+    // The first message after a start is built from the last reply, so a
+    // reply the reset missed would show in it.
+    const QString after = QStringLiteral("escrow start tick escrowed tick stacked tick bad tick idle suspend");
+    QTest::newRow("nothing") << QString() << after;
+    QTest::newRow("a running session") << "start idle tick idle tick" << after;
+    QTest::newRow("a note in escrow") << "escrow start escrowed tick escrowed" << after;
+    QTest::newRow("a frame half read") << "start tick half" << after;
+    QTest::newRow("no reply and a bad one") << "start tick tick bad" << after;
+    QTest::newRow("suspended") << "start stacked suspend" << after;
+    QTest::newRow("a failed port") << "start pull" << after;
+    QTest::newRow("in a resynchronisation pause") << "start tick noise" << after;
+    QTest::newRow("noise, then a second start") << "start noise start tick" << "start tick half idle suspend";
+    QTest::newRow("Negative ACK") << "negack start idle tick" << "start idle tick tick suspend";
+}
+
+void TestSession::resetIsANewSession()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+
+    Rig fresh, reused;
+    play(reused, before);
+    reused.s->reset();
+    // From here the pause drains at once, as a fuzzer runs it; a pause the
+    // reset left running would now end at the next turn of the loop.
+    fresh.s->setResyncPause(0);
+    reused.s->setResyncPause(0);
+    // What the operator set stays; the mode is set again for the next run.
+    reused.s->setMode(PollMode::Normal);
+    reused.s->setEscrow(false);
+    reused.port->buffer.clear();
+    reused.port->frames.clear();
+    reused.log.clear();
+    reused.discarded.clear();
+    QVERIFY(!reused.s->isRunning());
+    QVERIFY(!reused.s->pollTimer().isTicking());
+    QVERIFY(!reused.port->isOpen);
+    QVERIFY(!reused.s->statistics().counting());
+
+    play(fresh, after);
+    play(reused, after);
+    Rig::settle();
+    QCOMPARE(reused.s->pollTimer().isTicking(), fresh.s->pollTimer().isTicking());
+    QCOMPARE(reused.log, fresh.log);
+    QCOMPARE(reused.port->frames, fresh.port->frames);
+    QCOMPARE(reused.discarded, fresh.discarded);
+    QCOMPARE(reused.s->decoding().stateText, fresh.s->decoding().stateText);
+    QCOMPARE(reused.s->decoding().eventText, fresh.s->decoding().eventText);
+    QCOMPARE(reused.s->resynchronising(), fresh.s->resynchronising());
+    const auto counts = [](const RunStatistics& st) {
+        const NoteCounts n = st.totalNotes();
+        return QList<qint64>{st.pollsSent,         st.repeats,     st.repliesGood, st.repliesBadChecksum,
+                             st.noResponses,       st.resynchronisations, st.bytesDiscarded,
+                             st.longestWithoutGoodReply, st.replyTimes.count(), n.escrowed, n.stacked, n.returned};
+    };
+    QCOMPARE(counts(reused.s->statistics()), counts(fresh.s->statistics()));
 }
 
 QTEST_GUILESS_MAIN(TestSession)

@@ -761,7 +761,7 @@ void TestSoak::lineFaults()
     for (const auto& rows : {std::span<const frames::StatusRow>(frames::StateRows), std::span<const frames::StatusRow>(frames::EventRows)})
         for (const frames::StatusRow& row : rows)
             if (!(seen[row.statusByte] & row.mask))
-                missing << QString::fromLatin1(row.text);
+                missing << row.text.toString();
 
     const QString stats = sim.said.section(QStringLiteral("stats "), -1).section(QLatin1Char('\n'), 0, 0);
     qInfo("soak: %d polls (%d new, %d repeated, %d starts), %d reads (%d good), %d late replies",
