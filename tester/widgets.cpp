@@ -91,7 +91,7 @@ void Label::setCaption(const QString& text)
     if (text == caption_)
         return;
     caption_ = text;
-    update();
+    repaintLook();
     // Only when a client listens: while polling, captions change dozens of
     // times a poll, and with no client that must cost nothing more.
     if (QAccessible::isActive() && accessibleName().isEmpty()) {
@@ -103,13 +103,37 @@ void Label::setCaption(const QString& text)
 void Label::setAlignment(Qt::Alignment a)
 {
     alignment_ = a;
-    update();
+    repaintLook();
 }
 
 void Label::setWordWrap(bool on)
 {
     wordWrap_ = on;
-    update();
+    repaintLook();
+}
+
+void Label::repaintLook()
+{
+    if (drawnBy_)
+        drawnBy_->update(geometry().translated(-drawnBy_->pos()));
+    else
+        update();
+}
+
+void Label::changeEvent(QEvent* event)
+{
+    // update() does nothing for a label its pane draws: the pane repaints it.
+    if (drawnBy_ && (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange))
+        repaintLook();
+    QFrame::changeEvent(event);
+}
+
+void Label::setDrawnBy(QWidget* pane)
+{
+    drawnBy_ = pane;
+    // Qt then sends this label no paint events at all, not even empty ones.
+    setUpdatesEnabled(false);
+    repaintLook();
 }
 
 void Label::setColors(const QColor& text, const QColor& background)
@@ -118,10 +142,17 @@ void Label::setColors(const QColor& text, const QColor& background)
     p.setColor(QPalette::WindowText, text);
     p.setColor(QPalette::Window, background);
     setPalette(p);
+    filled_ = true;
     setAutoFillBackground(true);
     // An opaque label paints every pixel itself: nothing beneath it, nor its
     // own background, needs filling first.
     setAttribute(Qt::WA_OpaquePaintEvent, background.alpha() == 255);
+    repaintLook();
+}
+
+bool Label::isOpaque() const
+{
+    return filled_ && palette().color(QPalette::Window).alpha() == 255;
 }
 
 namespace {
@@ -163,13 +194,31 @@ void Label::drawCaption(QPainter& painter)
 
 void Label::paintEvent(QPaintEvent* event)
 {
-    const QColor back = palette().color(QPalette::Window);
-    if (!autoFillBackground() || back.alpha() != 255) {
+    if (drawnBy_)
+        return;
+    if (!isOpaque()) {
         if (testAttribute(Qt::WA_OpaquePaintEvent))
-            QPainter(this).fillRect(rect(), back);
+            QPainter(this).fillRect(rect(), palette().color(QPalette::Window));
         QFrame::paintEvent(event);
         QPainter painter(this);
         drawCaption(painter);
+        return;
+    }
+    QPainter painter(this);
+    drawAt(painter, QPoint(0, 0));
+}
+
+void Label::drawAt(QPainter& painter, const QPoint& at)
+{
+    const QColor back = palette().color(QPalette::Window);
+    if (!isOpaque()) {
+        // Not drawn from the cache: a see-through label shows what is beneath.
+        painter.save();
+        painter.translate(at);
+        painter.setFont(font());
+        drawFrame(&painter);
+        drawCaption(painter);
+        painter.restore();
         return;
     }
     // An opaque label is drawn once per look and then copied: a trace line
@@ -190,15 +239,49 @@ void Label::paintEvent(QPaintEvent* event)
         QPixmap pixmap(size() * ratio);
         pixmap.setDevicePixelRatio(ratio);
         pixmap.fill(back);
-        QPainter painter(&pixmap);
-        painter.setFont(font());
-        drawFrame(&painter);
-        drawCaption(painter);
-        painter.end();
+        QPainter p(&pixmap);
+        p.setFont(font());
+        drawFrame(&p);
+        drawCaption(p);
+        p.end();
         it = drawn.insert(look, pixmap);
     }
+    painter.drawPixmap(at, *it);
+}
+
+LabelPane::LabelPane(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void LabelPane::addLabel(Label* label)
+{
+    labels_.push_back(label);
+    QRect area = labels_.front()->geometry();
+    QRegion covered;
+    for (const Label* l : labels_) {
+        area |= l->geometry();
+        covered += l->geometry();
+    }
+    setGeometry(area);
+    // Labels that fill the pane and paint every pixel leave nothing of what
+    // lies beneath to be drawn first.
+    bool opaque = covered == QRegion(area);
+    for (const Label* l : labels_)
+        opaque = opaque && l->isOpaque();
+    setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+    label->setDrawnBy(this);
+    update();
+}
+
+void LabelPane::paintEvent(QPaintEvent* event)
+{
     QPainter painter(this);
-    painter.drawPixmap(0, 0, *it);
+    for (Label* l : labels_) {
+        const QRect r = l->geometry().translated(-pos());
+        if (l->isVisible() && event->region().intersects(r))
+            l->drawAt(painter, r.topLeft());
+    }
 }
 
 Lamp::Lamp(QWidget* parent) : QWidget(parent)
@@ -214,9 +297,25 @@ void Lamp::setFillColor(int number)
     update();
 }
 
+void Lamp::setBackdrop(Label* label)
+{
+    backdrop_ = label && label->isOpaque() && label->parentWidget() == parentWidget() ? label : nullptr;
+    if (!backdrop_) {
+        clearMask();
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+        return;
+    }
+    // The part over the label only: there the lamp paints every pixel.
+    setMask(QRegion(backdrop_->geometry().intersected(geometry()).translated(-pos())));
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+    update();
+}
+
 void Lamp::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    if (backdrop_)
+        backdrop_->drawAt(painter, backdrop_->pos() - pos());
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(Qt::white, 1));
     painter.setBrush(colorFromNumber(fill_));

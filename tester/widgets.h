@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 class QAbstractButton;
 class QPainter;
@@ -35,15 +36,47 @@ public:
     void setWordWrap(bool on);
     void setColors(const QColor& text, const QColor& background);
 
+    // A background of its own that hides whatever lies beneath.
+    bool isOpaque() const;
+
+    // Drawn by the pane beneath it instead of by itself (see LabelPane).
+    void setDrawnBy(QWidget* pane);
+    // Draws the label as it looks with its top-left corner at `at`.
+    void drawAt(QPainter& painter, const QPoint& at);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void drawCaption(QPainter& painter);
+    void repaintLook();
 
     QString caption_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;
     bool wordWrap_ = false;
+    bool filled_ = false;  // has colours of its own
+    QWidget* drawnBy_ = nullptr;
+};
+
+// Draws the labels it lies over, all in one paint. The trace rows change
+// together at every poll, and a paint of their own for each of 32 rows was
+// most of the window's cost of a poll. The labels stay where they are, as
+// they are, for the window and for accessibility clients; only their
+// drawing moves here, in the order they were added (later ones on top).
+// Made after its labels, so it lies above them; mouse events pass through.
+class LabelPane : public QWidget {
+    Q_OBJECT
+public:
+    explicit LabelPane(QWidget* parent);
+    // A label of the same parent, made before the pane; the pane grows to cover it.
+    void addLabel(Label* label);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<Label*> labels_;
 };
 
 // A filled circle with a white border. Accessibility clients read it as an
@@ -57,12 +90,17 @@ public:
     int fillColor() const { return fill_; }
     void setFillColor(int number);
     bool isLit() const { return fill_ != Dim; }
+    // The opaque label the lamp sits on: the lamp then draws that label's
+    // part beneath itself, and keeps to the label's area, so a blink repaints
+    // the lamp alone instead of the lamp and all it covers.
+    void setBackdrop(Label* label);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     int fill_ = Dim;
+    Label* backdrop_ = nullptr;
 };
 
 // A straight line between two points of its parent.

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
+#include <QScreen>
 #include <QTest>
 #include <QThread>
 
@@ -35,6 +36,14 @@ QImage look(QWidget& w)
     return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+// What a shown window has on screen now: only what was repainted since it
+// was first drawn is new.
+QImage onScreen(QWidget& w)
+{
+    deliver();
+    return w.screen()->grabWindow(w.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 }  // namespace
 
 class TestWidgets : public QObject {
@@ -50,6 +59,9 @@ private slots:
     void tickNeverNests();
     void labelShowsItsLastCaption();
     void labelsOfOneCaptionKeepTheirOwnColours();
+    void paneDrawsLabelsAsTheyDrawThemselves_data();
+    void paneDrawsLabelsAsTheyDrawThemselves();
+    void lampOnItsBackdropLooksTheSame();
 };
 
 static void timerTypes()
@@ -194,6 +206,129 @@ void TestWidgets::labelsOfOneCaptionKeepTheirOwnColours()
         for (int x = 0; x < red.width() && !anyRed; ++x)
             anyRed = QColor(red.pixel(x, y)).red() > 200 && QColor(red.pixel(x, y)).green() < 100;
     QVERIFY(anyRed);
+}
+
+// Rows as the trace lays them out: overlapping by a pixel, each row's second
+// label over its first, alternating colours, in a monospaced font.
+struct Rows {
+    QWidget parent;
+    std::vector<Label*> labels;
+    LabelPane* pane = nullptr;
+
+    Rows(bool withPane, bool boxed)
+    {
+        parent.resize(300, 80);
+        QFont mono(QStringLiteral("Liberation Mono"));
+        mono.setPixelSize(12);
+        for (int k = 0; k < 4; ++k) {
+            for (int c = 0; c < 2; ++c) {
+                auto* l = new Label(&parent);
+                l->setGeometry(c == 0 ? 10 : 129, k == 0 ? 5 : 20 + 15 * (k - 1), 120, 16);
+                l->setColors(Qt::black, k % 2 ? QColor(0xE0, 0xE0, 0xE0) : QColor(0xC0, 0xC0, 0xFF));
+                l->setFont(mono);
+                if (boxed) {
+                    l->setFrameStyle(QFrame::Box | QFrame::Plain);
+                    l->setLineWidth(1);
+                }
+                labels.push_back(l);
+            }
+        }
+        if (withPane) {
+            pane = new LabelPane(&parent);
+            for (Label* l : labels)
+                pane->addLabel(l);
+        }
+        parent.show();
+    }
+    void play(const QStringList& captions)
+    {
+        for (int i = 0; i < captions.size() && i < int(labels.size()); ++i)
+            labels[std::size_t(i)]->setCaption(captions[i]);
+        deliver();
+    }
+};
+
+void TestWidgets::paneDrawsLabelsAsTheyDrawThemselves_data()
+{
+    QTest::addColumn<bool>("boxed");
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<QStringList>("then");  // changed afterwards, drawn again
+
+    const QStringList lines{" 02 08 10 7F 00 00 03 67    ", " 02 0B 20 01 00 00 00 00 00 03 2A",
+                            " 02 08 11 7F 00 00 03 66    ", " NO RESPONSE!  TIMEOUT"};
+    QTest::newRow("trace rows") << false << lines << QStringList{"", "", " 02 08 10 7F 10 00 03 77 STK"};
+    QTest::newRow("empty, then filled") << false << QStringList{} << lines;
+    QTest::newRow("boxed") << true << lines << QStringList{" RUNNING", " IDLING"};
+}
+
+void TestWidgets::paneDrawsLabelsAsTheyDrawThemselves()
+{
+    QFETCH(bool, boxed);
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, then);
+
+    Rows own(false, boxed), drawn(true, boxed);
+    QVERIFY(QTest::qWaitForWindowExposed(&own.parent));
+    QVERIFY(QTest::qWaitForWindowExposed(&drawn.parent));
+    // Each step is compared as drawn afresh and as repainted on the screen.
+    const auto same = [&] {
+        const QImage want = look(own.parent);
+        QCOMPARE(onScreen(own.parent), want);
+        QCOMPARE(look(drawn.parent), want);
+        QCOMPARE(onScreen(drawn.parent), want);
+    };
+    same();
+    own.play(first);
+    drawn.play(first);
+    same();
+    own.play(then);
+    drawn.play(then);
+    same();
+    // A new colour on a drawn label shows too.
+    own.labels[3]->setColors(Qt::red, QColor(0xFF, 0xFF, 0xFF));
+    drawn.labels[3]->setColors(Qt::red, QColor(0xFF, 0xFF, 0xFF));
+    same();
+    // The labels stay what they were for everything but their drawing.
+    for (Label* l : drawn.labels)
+        QVERIFY(l->isVisible() && l->isOpaque());
+    QVERIFY(drawn.pane->testAttribute(Qt::WA_TransparentForMouseEvents));
+}
+
+// A lamp half over a dark strip and a row below, as the trace's lamps sit:
+// drawing the strip itself must change no pixel, lit or dim.
+void TestWidgets::lampOnItsBackdropLooksTheSame()
+{
+    struct Scene {
+        QWidget parent;
+        Label* strip = new Label(&parent);
+        Label* row = new Label(&parent);
+        Lamp* lamp = new Lamp(&parent);
+        explicit Scene(bool backdrop)
+        {
+            parent.resize(60, 40);
+            strip->setGeometry(0, 8, 60, 16);
+            strip->setColors(Qt::white, Qt::black);
+            strip->setCaption(QStringLiteral("HOST HOST HOST"));
+            row->setGeometry(0, 25, 60, 16);
+            row->setColors(Qt::black, QColor(0xC0, 0xC0, 0xFF));
+            row->setCaption(QStringLiteral("02 08"));
+            lamp->setGeometry(20, 10, 11, 16);  // two rows over the row beneath
+            if (backdrop)
+                lamp->setBackdrop(strip);
+            parent.show();
+        }
+    } plain(false), drawn(true);
+    QVERIFY(QTest::qWaitForWindowExposed(&drawn.parent));
+    for (int fill : {Lamp::Dim, 255, Lamp::Dim}) {
+        plain.lamp->setFillColor(fill);
+        drawn.lamp->setFillColor(fill);
+        const QImage want = look(plain.parent);
+        QCOMPARE(onScreen(drawn.parent), want);
+        QCOMPARE(look(drawn.parent), want);
+    }
+    drawn.row->setCaption(QStringLiteral("02 0B"));
+    plain.row->setCaption(QStringLiteral("02 0B"));
+    QCOMPARE(onScreen(drawn.parent), look(plain.parent));
 }
 
 QTEST_MAIN(TestWidgets)
