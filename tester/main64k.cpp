@@ -17,7 +17,9 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
 
     createControls();
 
-    LEDBlink = new IntervalTimer(24, false, Qt::PreciseTimer, this);
+    // A blink a millisecond longer or shorter looks the same: Qt's own timer,
+    // with no kernel timer to arm, read and disarm at every poll.
+    LEDBlink = new IntervalTimer(24, false, Qt::CoarseTimer, this);
     LEDBlink->onTimer = [this] { LEDBlink_Timer(); };
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });

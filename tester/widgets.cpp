@@ -4,11 +4,15 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QHash>
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 QColor colorFromNumber(int number)
@@ -90,8 +94,9 @@ void Label::setCaption(const QString& text)
 {
     if (text == caption_)
         return;
+    const QRect changed = changedArea(caption_, text);
     caption_ = text;
-    repaintLook();
+    repaintLook(changed);
     // Only when a client listens: while polling, captions change dozens of
     // times a poll, and with no client that must cost nothing more.
     if (QAccessible::isActive() && accessibleName().isEmpty()) {
@@ -112,12 +117,40 @@ void Label::setWordWrap(bool on)
     repaintLook();
 }
 
-void Label::repaintLook()
+void Label::repaintLook(const QRect& area)
 {
     if (drawnBy_)
-        drawnBy_->update(geometry().translated(-drawnBy_->pos()));
+        drawnBy_->update(area.translated(pos() - drawnBy_->pos()));
     else
-        update();
+        update(area);
+}
+
+QRect Label::changedArea(const QString& before, const QString& after) const
+{
+    // One line of a fixed-pitch font from the left edge: a character keeps
+    // its cell whatever its neighbours, so only the cells between the first
+    // and the last difference change. A trace line differs from the one it
+    // replaces in a few hexadecimal digits.
+    if (wordWrap_ || (alignment_ & Qt::AlignHorizontal_Mask) != Qt::AlignLeft || !QFontInfo(font()).fixedPitch())
+        return rect();
+    // Cells are compared where they stand; past its end a caption has none.
+    const auto cellOf = [](const QString& s, qsizetype i) { return i < s.size() ? s[i] : QChar(); };
+    const qsizetype cells = std::max(before.size(), after.size());
+    qsizetype first = 0;
+    while (first < cells && cellOf(before, first) == cellOf(after, first))
+        ++first;
+    qsizetype last = cells;  // one past the last difference
+    while (last > first && cellOf(before, last - 1) == cellOf(after, last - 1))
+        --last;
+    for (const QString* s : {&before, &after})
+        for (QChar c : *s)
+            if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+                return rect();  // not a plain printable cell
+    const qreal cell = QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0'));
+    // A cell either side for glyphs that reach past their own.
+    const qreal left = contentsRect().left() + 1 + cell * qreal(first - 1);
+    const qreal right = contentsRect().left() + 1 + cell * qreal(last + 1);
+    return QRect(QPoint(int(std::floor(left)) - 1, 0), QPoint(int(std::ceil(right)) + 1, height() - 1)).intersected(rect());
 }
 
 void Label::changeEvent(QEvent* event)

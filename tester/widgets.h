@@ -50,7 +50,9 @@ protected:
 
 private:
     void drawCaption(QPainter& painter);
-    void repaintLook();
+    void repaintLook(const QRect& area);
+    void repaintLook() { repaintLook(rect()); }
+    QRect changedArea(const QString& before, const QString& after) const;
 
     QString caption_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;

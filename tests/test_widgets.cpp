@@ -259,6 +259,13 @@ void TestWidgets::paneDrawsLabelsAsTheyDrawThemselves_data()
     QTest::newRow("trace rows") << false << lines << QStringList{"", "", " 02 08 10 7F 10 00 03 77 STK"};
     QTest::newRow("empty, then filled") << false << QStringList{} << lines;
     QTest::newRow("boxed") << true << lines << QStringList{" RUNNING", " IDLING"};
+    // A trace scrolls: each row takes the next one's line, a few digits apart.
+    QTest::newRow("digits apart") << false << lines
+                                  << QStringList{" 02 08 11 7F 00 00 03 66    ", " 02 0B 21 01 00 00 00 00 00 03 2B",
+                                                 " 02 08 10 7F 00 00 03 67 STK", " NO RESPONSE!"};
+    QTest::newRow("longer and shorter") << false << lines
+                                        << QStringList{" 02 08 10 7F 00 00 03 67    x", " 02 0B",
+                                                       "x 02 08 11 7F 00 00 03 66    ", " NO RESPONSE!  TIMEOUT!!"};
 }
 
 void TestWidgets::paneDrawsLabelsAsTheyDrawThemselves()
