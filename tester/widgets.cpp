@@ -131,7 +131,11 @@ QRect Label::changedArea(const QString& before, const QString& after) const
     // its cell whatever its neighbours, so only the cells between the first
     // and the last difference change. A trace line differs from the one it
     // replaces in a few hexadecimal digits.
-    if (wordWrap_ || (alignment_ & Qt::AlignHorizontal_Mask) != Qt::AlignLeft || !QFontInfo(font()).fixedPitch())
+    if (cell_ < 0) {
+        // Asked once per font: a font lookup at each of 32 captions a poll adds up.
+        cell_ = QFontInfo(font()).fixedPitch() ? QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0')) : 0;
+    }
+    if (wordWrap_ || (alignment_ & Qt::AlignHorizontal_Mask) != Qt::AlignLeft || cell_ == 0)
         return rect();
     // Cells are compared where they stand; past its end a caption has none.
     const auto cellOf = [](const QString& s, qsizetype i) { return i < s.size() ? s[i] : QChar(); };
@@ -146,7 +150,7 @@ QRect Label::changedArea(const QString& before, const QString& after) const
         for (QChar c : *s)
             if (c.unicode() < 0x20 || c.unicode() > 0x7E)
                 return rect();  // not a plain printable cell
-    const qreal cell = QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0'));
+    const qreal cell = cell_;
     // A cell either side for glyphs that reach past their own.
     const qreal left = contentsRect().left() + 1 + cell * qreal(first - 1);
     const qreal right = contentsRect().left() + 1 + cell * qreal(last + 1);
@@ -155,6 +159,8 @@ QRect Label::changedArea(const QString& before, const QString& after) const
 
 void Label::changeEvent(QEvent* event)
 {
+    if (event->type() == QEvent::FontChange)
+        cell_ = -1;
     // update() does nothing for a label its pane draws: the pane repaints it.
     if (drawnBy_ && (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange))
         repaintLook();

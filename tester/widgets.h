@@ -58,6 +58,7 @@ private:
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;
     bool wordWrap_ = false;
     bool filled_ = false;  // has colours of its own
+    mutable qreal cell_ = -1;  // a fixed-pitch font's character width, 0 for another font; -1 not known yet
     QWidget* drawnBy_ = nullptr;
 };
 

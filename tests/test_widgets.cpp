@@ -295,6 +295,18 @@ void TestWidgets::paneDrawsLabelsAsTheyDrawThemselves()
     own.labels[3]->setColors(Qt::red, QColor(0xFF, 0xFF, 0xFF));
     drawn.labels[3]->setColors(Qt::red, QColor(0xFF, 0xFF, 0xFF));
     same();
+    // A wider font: the cells that change are the new font's.
+    QFont wide(QStringLiteral("Liberation Mono"));
+    wide.setPixelSize(15);
+    for (Rows* r : {&own, &drawn}) {
+        for (Label* l : r->labels)
+            l->setFont(wide);
+        r->play(QStringList(8, QStringLiteral(" 02 08 10 7F")));
+    }
+    same();
+    for (Rows* r : {&own, &drawn})
+        r->play(QStringList(8, QStringLiteral(" 02 08 11 7F")));
+    same();
     // The labels stay what they were for everything but their drawing.
     for (Label* l : drawn.labels)
         QVERIFY(l->isVisible() && l->isOpaque());
