@@ -181,7 +181,6 @@ void Label::setColors(const QColor& text, const QColor& background)
     p.setColor(QPalette::WindowText, text);
     p.setColor(QPalette::Window, background);
     setPalette(p);
-    filled_ = true;
     setAutoFillBackground(true);
     // An opaque label paints every pixel itself: nothing beneath it, nor its
     // own background, needs filling first.
@@ -191,7 +190,7 @@ void Label::setColors(const QColor& text, const QColor& background)
 
 bool Label::isOpaque() const
 {
-    return filled_ && palette().color(QPalette::Window).alpha() == 255;
+    return autoFillBackground() && palette().color(QPalette::Window).alpha() == 255;
 }
 
 namespace {
@@ -231,18 +230,10 @@ void Label::drawCaption(QPainter& painter)
     painter.drawText(contentsRect().adjusted(1, 0, -1, 0), flags, caption_);
 }
 
-void Label::paintEvent(QPaintEvent* event)
+void Label::paintEvent(QPaintEvent*)
 {
     if (drawnBy_)
         return;
-    if (!isOpaque()) {
-        if (testAttribute(Qt::WA_OpaquePaintEvent))
-            QPainter(this).fillRect(rect(), palette().color(QPalette::Window));
-        QFrame::paintEvent(event);
-        QPainter painter(this);
-        drawCaption(painter);
-        return;
-    }
     QPainter painter(this);
     drawAt(painter, QPoint(0, 0));
 }

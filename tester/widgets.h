@@ -20,8 +20,9 @@ class QPainter;
 QColor colorFromNumber(int number);
 int numberFromColor(const QColor& color);
 
-// A caption on a fixed place: a caption change repaints this label and
-// nothing else (no size hints, no relayout of the window). An opaque label
+// A caption on a fixed place: a caption change repaints what changed of
+// this label and nothing else (no size hints, no relayout of the window),
+// whether the label draws itself or a LabelPane draws it. An opaque label
 // is drawn from a small cache of finished looks. Accessibility clients read
 // it as static text named by its caption, as they would a QLabel.
 class Label : public QFrame {
@@ -39,7 +40,7 @@ public:
     // A background of its own that hides whatever lies beneath.
     bool isOpaque() const;
 
-    // Drawn by the pane beneath it instead of by itself (see LabelPane).
+    // Drawn by a pane instead of by itself (see LabelPane).
     void setDrawnBy(QWidget* pane);
     // Draws the label as it looks with its top-left corner at `at`.
     void drawAt(QPainter& painter, const QPoint& at);
@@ -57,7 +58,6 @@ private:
     QString caption_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;
     bool wordWrap_ = false;
-    bool filled_ = false;  // has colours of its own
     mutable qreal cell_ = -1;  // a fixed-pitch font's character width, 0 for another font; -1 not known yet
     QWidget* drawnBy_ = nullptr;
 };
