@@ -173,7 +173,7 @@ bool SessionRecord::start(const QString& path, bool append, QString* error)
         return false;
     }
     path_ = path;
-    startWall_ = QDateTime::currentDateTime();
+    startUtcMs_ = QDateTime::currentMSecsSinceEpoch();
     startNs_ = session_.clockNs();
     rows_ = 0;
     starting_ = true;
@@ -215,6 +215,17 @@ void SessionRecord::operatorRow(const QString& note)
     write(r);
 }
 
+QString SessionRecord::LocalStamp::operator()(qint64 utcMs)
+{
+    const qint64 minute = utcMs >= 0 ? utcMs / 60'000 : -((-utcMs + 59'999) / 60'000);
+    if (minute != minute_) {
+        minute_ = minute;
+        offset_ = QDateTime::fromMSecsSinceEpoch(minute * 60'000, Qt::LocalTime).offsetFromUtc();
+    }
+    // An offset of 0 gives a UTC time, written with "Z", as local time in UTC always was.
+    return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offset_).toString(Qt::ISODateWithMs);
+}
+
 void SessionRecord::write(const Row& row)
 {
     if (!file_.isOpen())
@@ -222,11 +233,9 @@ void SessionRecord::write(const Row& row)
     const std::int64_t sinceNs = row.ns - startNs_;
     // The time of day follows the monotonic clock from the start of the
     // record, so the two columns agree even if the system clock is set.
-    QDateTime t = startWall_.addMSecs(sinceNs / 1'000'000);
-    t = t.toOffsetFromUtc(t.offsetFromUtc());
     QString line;
     line.reserve(160);
-    line += t.toString(Qt::ISODateWithMs);
+    line += stamp_(startUtcMs_ + sinceNs / 1'000'000);
     line += QLatin1Char(',');
     line += QString::number(double(sinceNs) / 1e6, 'f', 3);
     line += QLatin1Char(',');

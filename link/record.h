@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <limits>
 
 class PollSession;
 
@@ -39,6 +40,19 @@ public:
     // "poll ack=1", "stack ack=0", "return ack=1".
     static QString requestText(const frames::HostMessage& message);
 
+    // The time column for an instant: local time with milliseconds and the
+    // offset in force then, as ISO 8601. The offset is asked of the time-zone
+    // database once per minute of the clock (offsets change on whole
+    // minutes), not at every row: that lookup cost more than the rest of a row.
+    class LocalStamp {
+    public:
+        QString operator()(qint64 utcMs);
+
+    private:
+        qint64 minute_ = std::numeric_limits<qint64>::min();
+        int offset_ = 0;
+    };
+
 signals:
     // A write failed (the disk full, the device gone): the record has
     // stopped and polling goes on. Raised once per record.
@@ -59,8 +73,9 @@ private:
     PollSession& session_;
     QFile file_;
     QString path_;
-    QDateTime startWall_;
+    qint64 startUtcMs_ = 0;
     std::int64_t startNs_ = 0;
+    LocalStamp stamp_;
     std::int64_t rows_ = 0;
     bool starting_ = false;
     qint64 goodSize_ = 0;  // the file up to the end of the last whole row

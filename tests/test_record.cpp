@@ -7,10 +7,12 @@
 #include "link/runstats.h"
 #include "replies.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,6 +69,8 @@ private slots:
     void csvField();
     void requestText_data();
     void requestText();
+    void localStamp_data();
+    void localStamp();
     void rowsOfASession();
     void summaryBesideTheRecord();
     void appendWithoutSecondHeader();
@@ -129,6 +133,55 @@ void TestRecord::requestText()
 }
 
 // One row per event, in the order they happened, each decoded.
+void TestRecord::localStamp_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QDateTime>("from");  // UTC
+    QTest::addColumn<QList<qint64>>("steps");  // milliseconds from `from`, rising
+
+    const auto utc = [](int y, int mo, int d, int h, int mi, int s = 0, int ms = 0) {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
+    };
+    QTest::newRow("UTC") << QByteArray("UTC") << utc(2026, 12, 7, 23, 59, 59, 990) << QList<qint64>{0, 9, 10, 70'000};
+    // Summer time begins at 01:00 UTC: the offset changes between two rows a millisecond apart.
+    QTest::newRow("Berlin, clocks forward") << QByteArray("Europe/Berlin") << utc(2026, 3, 29, 0, 59, 59, 998)
+                                            << QList<qint64>{0, 1, 2, 3, 60'002, 3'600'002};
+    QTest::newRow("Berlin, clocks back") << QByteArray("Europe/Berlin") << utc(2026, 10, 25, 0, 59, 0)
+                                         << QList<qint64>{0, 59'999, 60'000, 3'600'000};
+    // Half-hour offsets, and a half-hour change of them.
+    QTest::newRow("Kolkata") << QByteArray("Asia/Kolkata") << utc(2026, 6, 1, 12, 0) << QList<qint64>{0, 1, 86'400'000};
+    QTest::newRow("Lord Howe, half an hour back") << QByteArray("Australia/Lord_Howe") << utc(2026, 4, 4, 14, 59, 59)
+                                                  << QList<qint64>{0, 999, 1'000, 1'800'000};
+    QTest::newRow("west of Greenwich") << QByteArray("America/St_Johns") << utc(2026, 11, 1, 4, 29, 59, 999)
+                                       << QList<qint64>{0, 1, 2};
+}
+
+void TestRecord::localStamp()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QDateTime, from);
+    QFETCH(QList<qint64>, steps);
+    if (zone != "UTC" && !QFile::exists(QStringLiteral("/usr/share/zoneinfo/") + QString::fromLatin1(zone)))
+        QSKIP("no time-zone data for this zone here");
+    const QByteArray before = qgetenv("TZ");
+    const bool hadTz = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", zone);
+    const auto restore = qScopeGuard([&] {
+        if (hadTz)
+            qputenv("TZ", before);
+        else
+            qunsetenv("TZ");
+    });
+    SessionRecord::LocalStamp stamp;
+    for (qint64 step : steps) {
+        const qint64 ms = from.toMSecsSinceEpoch() + step;
+        // What the local clock read then, with its offset, by the time-zone database each time.
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime);
+        const QString want = local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+        QCOMPARE(stamp(ms), want);
+    }
+}
+
 void TestRecord::rowsOfASession()
 {
     QTemporaryDir dir;
