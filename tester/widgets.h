@@ -7,14 +7,17 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QObject>
+#include <QPixmap>
 #include <QPushButton>
 #include <QWidget>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QAbstractButton;
 class QPainter;
+class LabelPane;
 
 // 24-bit colour number with red in the low byte (255 is #FF0000).
 QColor colorFromNumber(int number);
@@ -41,9 +44,12 @@ public:
     bool isOpaque() const;
 
     // Drawn by a pane instead of by itself (see LabelPane).
-    void setDrawnBy(QWidget* pane);
+    void setDrawnBy(LabelPane* pane);
+    LabelPane* drawnBy() const { return drawnBy_; }
     // Draws the label as it looks with its top-left corner at `at`.
     void drawAt(QPainter& painter, const QPoint& at);
+    // An opaque label's finished look, drawn once and then shared.
+    const QPixmap& look();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -59,7 +65,7 @@ private:
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;
     bool wordWrap_ = false;
     mutable qreal cell_ = -1;  // a fixed-pitch font's character width, 0 for another font; -1 not known yet
-    QWidget* drawnBy_ = nullptr;
+    LabelPane* drawnBy_ = nullptr;
 };
 
 // Draws the labels it lies over, all in one paint. The trace rows change
@@ -74,12 +80,30 @@ public:
     explicit LabelPane(QWidget* parent);
     // A label of the same parent, made before the pane; the pane grows to cover it.
     void addLabel(Label* label);
+    // Repaints the part of a label, in the label's own coordinates.
+    void repaintLabel(const Label* label, const QRect& area);
+
+    // While one lives, the labels' changes are gathered and asked for in
+    // one repaint when it ends: a scrolling trace changes all its rows at
+    // once, and asking for each row's repaint apart costs more than drawing it.
+    class Batch {
+    public:
+        explicit Batch(LabelPane* pane);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        LabelPane* pane_;
+    };
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     std::vector<Label*> labels_;
+    int batches_ = 0;
+    QRect gathered_;
 };
 
 // A filled circle with a white border. Accessibility clients read it as an
@@ -104,6 +128,18 @@ protected:
 private:
     int fill_ = Dim;
     Label* backdrop_ = nullptr;
+    // The lamp as lately drawn, and what from: a lamp blinks between two
+    // looks, and an antialiased circle drawn afresh at each blink was the
+    // dearest paint of a poll.
+    struct Look {
+        int fill = -1;
+        qint64 under = 0;  // the backdrop's look
+        QPoint at;         // where the backdrop lies from the lamp
+        QSize size;
+        qreal ratio = 0;
+        bool operator==(const Look&) const = default;
+    };
+    std::vector<std::pair<Look, QPixmap>> drawn_;  // the latest first
 };
 
 // A straight line between two points of its parent.

@@ -348,6 +348,15 @@ void TestWidgets::lampOnItsBackdropLooksTheSame()
     drawn.row->setCaption(QStringLiteral("02 0B"));
     plain.row->setCaption(QStringLiteral("02 0B"));
     QCOMPARE(onScreen(drawn.parent), look(plain.parent));
+    // A lamp keeps its looks: a new backdrop beneath it must not show the old one.
+    for (int fill : {255, Lamp::Dim}) {
+        for (Scene* s : {&plain, &drawn}) {
+            s->strip->setCaption(fill == 255 ? QStringLiteral("VVVVVVVVVVVVVV") : QStringLiteral("..............."));
+            s->lamp->setFillColor(fill);
+        }
+        QCOMPARE(onScreen(drawn.parent), look(plain.parent));
+        QCOMPARE(look(drawn.parent), look(plain.parent));
+    }
 }
 
 QTEST_MAIN(TestWidgets)
