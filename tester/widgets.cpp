@@ -120,7 +120,7 @@ void Label::setWordWrap(bool on)
 void Label::repaintLook(const QRect& area)
 {
     if (drawnBy_)
-        drawnBy_->repaintLabel(this, area);
+        drawnBy_->repaintItem(this, area);
     else
         update(area);
 }
@@ -291,27 +291,40 @@ LabelPane::LabelPane(QWidget* parent) : QWidget(parent)
 
 void LabelPane::addLabel(Label* label)
 {
-    labels_.push_back(label);
-    QRect area = labels_.front()->geometry();
-    QRegion covered;
-    for (const Label* l : labels_) {
-        area |= l->geometry();
-        covered += l->geometry();
-    }
-    setGeometry(area);
-    // Labels that fill the pane and paint every pixel leave nothing of what
-    // lies beneath to be drawn first.
-    bool opaque = covered == QRegion(area);
-    for (const Label* l : labels_)
-        opaque = opaque && l->isOpaque();
-    setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+    add({label, label, nullptr});
     label->setDrawnBy(this);
+}
+
+void LabelPane::addLamp(Lamp* lamp)
+{
+    add({lamp, nullptr, lamp});
+    lamp->setDrawnBy(this);
+}
+
+void LabelPane::add(const Item& item)
+{
+    items_.push_back(item);
+    QRegion covered;
+    bool opaque = true;
+    for (const Item& i : items_) {
+        covered += i.label ? QRegion(i.label->geometry()) : i.lamp->drawnRegion().translated(i.lamp->pos());
+        opaque = opaque && (i.label ? i.label->isOpaque() : i.lamp->isOpaque());
+    }
+    const QRect area = covered.boundingRect();
+    setGeometry(area);
+    // Only where its items lie: elsewhere what is beneath the pane shows.
+    if (covered != QRegion(area))
+        setMask(covered.translated(-area.topLeft()));
+    else
+        clearMask();
+    // Opaque items leave nothing of what lies beneath to be drawn first.
+    setAttribute(Qt::WA_OpaquePaintEvent, opaque);
     update();
 }
 
-void LabelPane::repaintLabel(const Label* label, const QRect& area)
+void LabelPane::repaintItem(const QWidget* item, const QRect& area)
 {
-    const QRect r = area.translated(label->pos() - pos());
+    const QRect r = area.translated(item->pos() - pos());
     if (batches_ > 0)
         gathered_ |= r;
     else
@@ -338,10 +351,14 @@ LabelPane::Batch::~Batch()
 void LabelPane::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    for (Label* l : labels_) {
-        const QRect r = l->geometry().translated(-pos());
-        if (l->isVisible() && event->region().intersects(r))
-            l->drawAt(painter, r.topLeft());
+    for (const Item& i : items_) {
+        const QRect r = i.widget->geometry().translated(-pos());
+        if (!i.widget->isVisible() || !event->region().intersects(r))
+            continue;
+        if (i.label)
+            i.label->drawAt(painter, r.topLeft());
+        else
+            i.lamp->drawAt(painter, r.topLeft());
     }
 }
 
@@ -355,39 +372,81 @@ void Lamp::setFillColor(int number)
     if (number == fill_)
         return;
     fill_ = number;
-    update();
+    repaintLook();
+}
+
+void Lamp::repaintLook()
+{
+    // Only what the lamp draws: asking for the rest would have what lies
+    // beneath it painted as well.
+    if (drawnBy_)
+        drawnBy_->repaintItem(this, drawnRegion().boundingRect());
+    else
+        update();
 }
 
 void Lamp::setBackdrop(Label* label)
 {
     backdrop_ = label && label->isOpaque() && label->parentWidget() == parentWidget() ? label : nullptr;
-    if (!backdrop_) {
+    // Over its backdrop only: there the lamp paints every pixel.
+    if (backdrop_)
+        setMask(drawnRegion());
+    else
         clearMask();
-        setAttribute(Qt::WA_OpaquePaintEvent, false);
-        return;
-    }
-    // The part over the label only: there the lamp paints every pixel.
-    setMask(QRegion(backdrop_->geometry().intersected(geometry()).translated(-pos())));
-    setAttribute(Qt::WA_OpaquePaintEvent, true);
-    update();
+    setAttribute(Qt::WA_OpaquePaintEvent, backdrop_ != nullptr);
+    repaintLook();
+}
+
+QRegion Lamp::drawnRegion() const
+{
+    if (!backdrop_)
+        return QRegion(rect());
+    return QRegion(backdrop_->geometry().intersected(geometry()).translated(-pos()));
+}
+
+bool Lamp::isOpaque() const
+{
+    return backdrop_ && backdrop_->isOpaque();
+}
+
+void Lamp::setDrawnBy(LabelPane* pane)
+{
+    drawnBy_ = pane;
+    // Qt then sends the lamp no paint events at all.
+    setUpdatesEnabled(false);
+    repaintLook();
 }
 
 void Lamp::paintEvent(QPaintEvent*)
 {
+    if (drawnBy_)
+        return;
     QPainter painter(this);
-    const auto draw = [this](QPainter& p) {
-        if (backdrop_)
-            backdrop_->drawAt(p, backdrop_->pos() - pos());
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(Qt::white, 1));
-        p.setBrush(colorFromNumber(fill_));
-        const int d = qMin(width(), height()) - 1;
-        p.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d));
-    };
-    // Only a lamp on an opaque backdrop is drawn whole, every pixel its own,
-    // and so can be kept and copied as it is.
-    if (!backdrop_ || !backdrop_->isOpaque()) {
-        draw(painter);
+    drawAt(painter, QPoint(0, 0));
+}
+
+void Lamp::drawFresh(QPainter& p)
+{
+    if (backdrop_) {
+        p.setClipRegion(drawnRegion(), Qt::IntersectClip);
+        backdrop_->drawAt(p, backdrop_->pos() - pos());
+    }
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 1));
+    p.setBrush(colorFromNumber(fill_));
+    const int d = qMin(width(), height()) - 1;
+    p.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d));
+}
+
+void Lamp::drawAt(QPainter& painter, const QPoint& at)
+{
+    // Only a lamp on an opaque backdrop paints every pixel it covers, and so
+    // can be kept and copied as it is.
+    if (!isOpaque()) {
+        painter.save();
+        painter.translate(at);
+        drawFresh(painter);
+        painter.restore();
         return;
     }
     const Look look{fill_, backdrop_->look().cacheKey(), backdrop_->pos() - pos(), size(), devicePixelRatioF()};
@@ -395,16 +454,16 @@ void Lamp::paintEvent(QPaintEvent*)
     if (it == drawn_.end()) {
         QPixmap pixmap(size() * look.ratio);
         pixmap.setDevicePixelRatio(look.ratio);
-        pixmap.fill(Qt::transparent);  // beyond the backdrop: masked off, but defined
+        pixmap.fill(Qt::transparent);  // beyond the backdrop: left as it is beneath
         QPainter p(&pixmap);
-        draw(p);
+        drawFresh(p);
         p.end();
         // Lit and dim, and room for a change of colour or backdrop.
         if (drawn_.size() >= 4)
             drawn_.pop_back();
         it = drawn_.insert(drawn_.begin(), {look, pixmap});
     }
-    painter.drawPixmap(0, 0, it->second);
+    painter.drawPixmap(at, it->second);
 }
 
 Line::Line(QWidget* parent, int x1, int y1, int x2, int y2) : QWidget(parent)

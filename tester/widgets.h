@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRegion>
 #include <QWidget>
 
 #include <functional>
@@ -18,6 +19,7 @@
 class QAbstractButton;
 class QPainter;
 class LabelPane;
+class Lamp;
 
 // 24-bit colour number with red in the low byte (255 is #FF0000).
 QColor colorFromNumber(int number);
@@ -68,22 +70,24 @@ private:
     LabelPane* drawnBy_ = nullptr;
 };
 
-// Draws the labels it lies over, all in one paint. The trace rows change
-// together at every poll, and a paint of their own for each of 32 rows was
-// most of the window's cost of a poll. The labels stay where they are, as
-// they are, for the window and for accessibility clients; only their
-// drawing moves here, in the order they were added (later ones on top).
-// Made after its labels, so it lies above them; mouse events pass through.
+// Draws the labels and lamps it lies over, all in one paint. The trace rows
+// change together at every poll and a lamp blinks with each message, and a
+// paint of their own for each of them was most of the window's cost of a
+// poll. They stay where they are, as they are, for the window and for
+// accessibility clients; only their drawing moves here, in the order they
+// were added (later ones on top). Made after them, so it lies above them;
+// it covers only what they cover, and mouse events pass through it.
 class LabelPane : public QWidget {
     Q_OBJECT
 public:
     explicit LabelPane(QWidget* parent);
-    // A label of the same parent, made before the pane; the pane grows to cover it.
+    // Widgets of the same parent, made before the pane; the pane grows to cover them.
     void addLabel(Label* label);
-    // Repaints the part of a label, in the label's own coordinates.
-    void repaintLabel(const Label* label, const QRect& area);
+    void addLamp(Lamp* lamp);
+    // Repaints part of a label or lamp, in its own coordinates.
+    void repaintItem(const QWidget* item, const QRect& area);
 
-    // While one lives, the labels' changes are gathered and asked for in
+    // While one lives, the items' changes are gathered and asked for in
     // one repaint when it ends: a scrolling trace changes all its rows at
     // once, and asking for each row's repaint apart costs more than drawing it.
     class Batch {
@@ -101,7 +105,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::vector<Label*> labels_;
+    struct Item {
+        QWidget* widget;
+        Label* label;  // one of the two
+        Lamp* lamp;
+    };
+    void add(const Item& item);
+
+    std::vector<Item> items_;
     int batches_ = 0;
     QRect gathered_;
 };
@@ -121,13 +132,24 @@ public:
     // part beneath itself, and keeps to the label's area, so a blink repaints
     // the lamp alone instead of the lamp and all it covers.
     void setBackdrop(Label* label);
+    // The part of the lamp it draws: where it lies over its backdrop, or all of it.
+    QRegion drawnRegion() const;
+    // Whether it paints every pixel of that part.
+    bool isOpaque() const;
+    // Drawn by a pane instead of by itself (see LabelPane).
+    void setDrawnBy(LabelPane* pane);
+    void drawAt(QPainter& painter, const QPoint& at);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void repaintLook();
+    void drawFresh(QPainter& painter);
+
     int fill_ = Dim;
     Label* backdrop_ = nullptr;
+    LabelPane* drawnBy_ = nullptr;
     // The lamp as lately drawn, and what from: a lamp blinks between two
     // looks, and an antialiased circle drawn afresh at each blink was the
     // dearest paint of a poll.
