@@ -220,21 +220,18 @@ void MAIN64K::createControls()
         Label18[k]->setFont(mono);
         Label20[k]->setFont(mono);
     }
-    for (int i = 0; i < 2; ++i) {
-        Shape2[i] = new Lamp(this);
-        Shape2[i]->setGeometry(twips(i == 0 ? 5760 : 10680, 2550, 165, 240));
-        Shape2[i]->setBackdrop(Label17);
-    }
-    // The 32 rows and the two lamps are drawn in one paint, in the order
-    // they were made; the divider, which crosses the rows, lies above them.
+    // The 32 rows are drawn in one paint, in the order they were made.
     auto* trace = new LabelPane(this);
     for (int k = 0; k < 16; ++k) {
         trace->addLabel(Label18[k]);
         trace->addLabel(Label20[k]);
     }
-    for (Lamp* lamp : Shape2)
-        trace->addLamp(lamp);
     Line4 = new Line(this, px(6120), px(2760), px(6120), px(6600));
+    for (int i = 0; i < 2; ++i) {
+        Shape2[i] = new Lamp(this);
+        Shape2[i]->setGeometry(twips(i == 0 ? 5760 : 10680, 2550, 165, 240));
+        Shape2[i]->setBackdrop(Label17);
+    }
 
     // Status boxes.
     const QFont statusCaption = makeFont("Times New Roman", 16, false, true);  // 12 pt italic

@@ -9,7 +9,6 @@ void putTraceLine(std::array<Label*, 16>& pane, int row, const QString& line)
     if (row >= 0 && row <= 15) {
         pane[row]->setCaption(line);
     } else if (row == 16) {
-        const LabelPane::Batch batch(pane[0]->drawnBy());
         for (int i = 0; i <= 14; ++i)
             pane[i]->setCaption(pane[i + 1]->caption());
         pane[15]->setCaption(line);

@@ -120,7 +120,7 @@ void Label::setWordWrap(bool on)
 void Label::repaintLook(const QRect& area)
 {
     if (drawnBy_)
-        drawnBy_->repaintItem(this, area);
+        drawnBy_->update(area.translated(pos() - drawnBy_->pos()));
     else
         update(area);
 }
@@ -167,7 +167,7 @@ void Label::changeEvent(QEvent* event)
     QFrame::changeEvent(event);
 }
 
-void Label::setDrawnBy(LabelPane* pane)
+void Label::setDrawnBy(QWidget* pane)
 {
     drawnBy_ = pane;
     // Qt then sends this label no paint events at all, not even empty ones.
@@ -240,27 +240,22 @@ void Label::paintEvent(QPaintEvent*)
 
 void Label::drawAt(QPainter& painter, const QPoint& at)
 {
-    if (isOpaque()) {
-        painter.drawPixmap(at, look());
+    const QColor back = palette().color(QPalette::Window);
+    if (!isOpaque()) {
+        // Not drawn from the cache: a see-through label shows what is beneath.
+        painter.save();
+        painter.translate(at);
+        painter.setFont(font());
+        drawFrame(&painter);
+        drawCaption(painter);
+        painter.restore();
         return;
     }
-    // Not drawn from the cache: a see-through label shows what is beneath.
-    painter.save();
-    painter.translate(at);
-    painter.setFont(font());
-    drawFrame(&painter);
-    drawCaption(painter);
-    painter.restore();
-}
-
-const QPixmap& Label::look()
-{
     // An opaque label is drawn once per look and then copied: a trace line
     // moves up through all sixteen rows of its pane, one row per poll, and
     // shaping and blending its glyphs anew at every row was most of the cost
     // of a poll. Few looks recur; the cache stays small.
     static QHash<LabelLook, QPixmap> drawn;
-    const QColor back = palette().color(QPalette::Window);
     int flags = int(alignment_);
     if (wordWrap_)
         flags |= Qt::TextWordWrap;
@@ -281,7 +276,7 @@ const QPixmap& Label::look()
         p.end();
         it = drawn.insert(look, pixmap);
     }
-    return *it;
+    painter.drawPixmap(at, *it);
 }
 
 LabelPane::LabelPane(QWidget* parent) : QWidget(parent)
@@ -291,74 +286,31 @@ LabelPane::LabelPane(QWidget* parent) : QWidget(parent)
 
 void LabelPane::addLabel(Label* label)
 {
-    add({label, label, nullptr});
-    label->setDrawnBy(this);
-}
-
-void LabelPane::addLamp(Lamp* lamp)
-{
-    add({lamp, nullptr, lamp});
-    lamp->setDrawnBy(this);
-}
-
-void LabelPane::add(const Item& item)
-{
-    items_.push_back(item);
+    labels_.push_back(label);
+    QRect area = labels_.front()->geometry();
     QRegion covered;
-    bool opaque = true;
-    for (const Item& i : items_) {
-        covered += i.label ? QRegion(i.label->geometry()) : i.lamp->drawnRegion().translated(i.lamp->pos());
-        opaque = opaque && (i.label ? i.label->isOpaque() : i.lamp->isOpaque());
+    for (const Label* l : labels_) {
+        area |= l->geometry();
+        covered += l->geometry();
     }
-    const QRect area = covered.boundingRect();
     setGeometry(area);
-    // Only where its items lie: elsewhere what is beneath the pane shows.
-    if (covered != QRegion(area))
-        setMask(covered.translated(-area.topLeft()));
-    else
-        clearMask();
-    // Opaque items leave nothing of what lies beneath to be drawn first.
+    // Labels that fill the pane and paint every pixel leave nothing of what
+    // lies beneath to be drawn first.
+    bool opaque = covered == QRegion(area);
+    for (const Label* l : labels_)
+        opaque = opaque && l->isOpaque();
     setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+    label->setDrawnBy(this);
     update();
-}
-
-void LabelPane::repaintItem(const QWidget* item, const QRect& area)
-{
-    const QRect r = area.translated(item->pos() - pos());
-    if (batches_ > 0)
-        gathered_ |= r;
-    else
-        update(r);
-}
-
-LabelPane::Batch::Batch(LabelPane* pane) : pane_(pane)
-{
-    if (pane_)
-        ++pane_->batches_;
-}
-
-LabelPane::Batch::~Batch()
-{
-    if (!pane_ || --pane_->batches_ > 0)
-        return;
-    // One rectangle: the rows' changes lie in the same columns, and a
-    // rectangle is copied straight where a region is clipped span by span.
-    if (!pane_->gathered_.isEmpty())
-        pane_->update(pane_->gathered_);
-    pane_->gathered_ = QRect();
 }
 
 void LabelPane::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    for (const Item& i : items_) {
-        const QRect r = i.widget->geometry().translated(-pos());
-        if (!i.widget->isVisible() || !event->region().intersects(r))
-            continue;
-        if (i.label)
-            i.label->drawAt(painter, r.topLeft());
-        else
-            i.lamp->drawAt(painter, r.topLeft());
+    for (Label* l : labels_) {
+        const QRect r = l->geometry().translated(-pos());
+        if (l->isVisible() && event->region().intersects(r))
+            l->drawAt(painter, r.topLeft());
     }
 }
 
@@ -372,98 +324,33 @@ void Lamp::setFillColor(int number)
     if (number == fill_)
         return;
     fill_ = number;
-    repaintLook();
-}
-
-void Lamp::repaintLook()
-{
-    // Only what the lamp draws: asking for the rest would have what lies
-    // beneath it painted as well.
-    if (drawnBy_)
-        drawnBy_->repaintItem(this, drawnRegion().boundingRect());
-    else
-        update();
+    update();
 }
 
 void Lamp::setBackdrop(Label* label)
 {
     backdrop_ = label && label->isOpaque() && label->parentWidget() == parentWidget() ? label : nullptr;
-    // Over its backdrop only: there the lamp paints every pixel.
-    if (backdrop_)
-        setMask(drawnRegion());
-    else
+    if (!backdrop_) {
         clearMask();
-    setAttribute(Qt::WA_OpaquePaintEvent, backdrop_ != nullptr);
-    repaintLook();
-}
-
-QRegion Lamp::drawnRegion() const
-{
-    if (!backdrop_)
-        return QRegion(rect());
-    return QRegion(backdrop_->geometry().intersected(geometry()).translated(-pos()));
-}
-
-bool Lamp::isOpaque() const
-{
-    return backdrop_ && backdrop_->isOpaque();
-}
-
-void Lamp::setDrawnBy(LabelPane* pane)
-{
-    drawnBy_ = pane;
-    // Qt then sends the lamp no paint events at all.
-    setUpdatesEnabled(false);
-    repaintLook();
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+        return;
+    }
+    // The part over the label only: there the lamp paints every pixel.
+    setMask(QRegion(backdrop_->geometry().intersected(geometry()).translated(-pos())));
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+    update();
 }
 
 void Lamp::paintEvent(QPaintEvent*)
 {
-    if (drawnBy_)
-        return;
     QPainter painter(this);
-    drawAt(painter, QPoint(0, 0));
-}
-
-void Lamp::drawFresh(QPainter& p)
-{
-    if (backdrop_) {
-        p.setClipRegion(drawnRegion(), Qt::IntersectClip);
-        backdrop_->drawAt(p, backdrop_->pos() - pos());
-    }
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::white, 1));
-    p.setBrush(colorFromNumber(fill_));
+    if (backdrop_)
+        backdrop_->drawAt(painter, backdrop_->pos() - pos());
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 1));
+    painter.setBrush(colorFromNumber(fill_));
     const int d = qMin(width(), height()) - 1;
-    p.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d));
-}
-
-void Lamp::drawAt(QPainter& painter, const QPoint& at)
-{
-    // Only a lamp on an opaque backdrop paints every pixel it covers, and so
-    // can be kept and copied as it is.
-    if (!isOpaque()) {
-        painter.save();
-        painter.translate(at);
-        drawFresh(painter);
-        painter.restore();
-        return;
-    }
-    const Look look{fill_, backdrop_->look().cacheKey(), backdrop_->pos() - pos(), size(), devicePixelRatioF()};
-    auto it = std::find_if(drawn_.begin(), drawn_.end(), [&look](const auto& d) { return d.first == look; });
-    if (it == drawn_.end()) {
-        QPixmap pixmap(size() * look.ratio);
-        pixmap.setDevicePixelRatio(look.ratio);
-        pixmap.fill(Qt::transparent);  // beyond the backdrop: left as it is beneath
-        QPainter p(&pixmap);
-        drawFresh(p);
-        p.end();
-        // Lit and dim, and room for a change of colour or backdrop.
-        if (drawn_.size() >= 4)
-            drawn_.pop_back();
-        it = drawn_.insert(drawn_.begin(), {look, pixmap});
-    }
-    painter.drawPixmap(at, it->second);
+    painter.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d));
 }
 
 Line::Line(QWidget* parent, int x1, int y1, int x2, int y2) : QWidget(parent)

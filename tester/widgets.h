@@ -7,19 +7,14 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QObject>
-#include <QPixmap>
 #include <QPushButton>
-#include <QRegion>
 #include <QWidget>
 
 #include <functional>
-#include <utility>
 #include <vector>
 
 class QAbstractButton;
 class QPainter;
-class LabelPane;
-class Lamp;
 
 // 24-bit colour number with red in the low byte (255 is #FF0000).
 QColor colorFromNumber(int number);
@@ -46,12 +41,9 @@ public:
     bool isOpaque() const;
 
     // Drawn by a pane instead of by itself (see LabelPane).
-    void setDrawnBy(LabelPane* pane);
-    LabelPane* drawnBy() const { return drawnBy_; }
+    void setDrawnBy(QWidget* pane);
     // Draws the label as it looks with its top-left corner at `at`.
     void drawAt(QPainter& painter, const QPoint& at);
-    // An opaque label's finished look, drawn once and then shared.
-    const QPixmap& look();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -67,54 +59,27 @@ private:
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;
     bool wordWrap_ = false;
     mutable qreal cell_ = -1;  // a fixed-pitch font's character width, 0 for another font; -1 not known yet
-    LabelPane* drawnBy_ = nullptr;
+    QWidget* drawnBy_ = nullptr;
 };
 
-// Draws the labels and lamps it lies over, all in one paint. The trace rows
-// change together at every poll and a lamp blinks with each message, and a
-// paint of their own for each of them was most of the window's cost of a
-// poll. They stay where they are, as they are, for the window and for
-// accessibility clients; only their drawing moves here, in the order they
-// were added (later ones on top). Made after them, so it lies above them;
-// it covers only what they cover, and mouse events pass through it.
+// Draws the labels it lies over, all in one paint. The trace rows change
+// together at every poll, and a paint of their own for each of 32 rows was
+// most of the window's cost of a poll. The labels stay where they are, as
+// they are, for the window and for accessibility clients; only their
+// drawing moves here, in the order they were added (later ones on top).
+// Made after its labels, so it lies above them; mouse events pass through.
 class LabelPane : public QWidget {
     Q_OBJECT
 public:
     explicit LabelPane(QWidget* parent);
-    // Widgets of the same parent, made before the pane; the pane grows to cover them.
+    // A label of the same parent, made before the pane; the pane grows to cover it.
     void addLabel(Label* label);
-    void addLamp(Lamp* lamp);
-    // Repaints part of a label or lamp, in its own coordinates.
-    void repaintItem(const QWidget* item, const QRect& area);
-
-    // While one lives, the items' changes are gathered and asked for in
-    // one repaint when it ends: a scrolling trace changes all its rows at
-    // once, and asking for each row's repaint apart costs more than drawing it.
-    class Batch {
-    public:
-        explicit Batch(LabelPane* pane);
-        ~Batch();
-        Batch(const Batch&) = delete;
-        Batch& operator=(const Batch&) = delete;
-
-    private:
-        LabelPane* pane_;
-    };
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    struct Item {
-        QWidget* widget;
-        Label* label;  // one of the two
-        Lamp* lamp;
-    };
-    void add(const Item& item);
-
-    std::vector<Item> items_;
-    int batches_ = 0;
-    QRect gathered_;
+    std::vector<Label*> labels_;
 };
 
 // A filled circle with a white border. Accessibility clients read it as an
@@ -132,36 +97,13 @@ public:
     // part beneath itself, and keeps to the label's area, so a blink repaints
     // the lamp alone instead of the lamp and all it covers.
     void setBackdrop(Label* label);
-    // The part of the lamp it draws: where it lies over its backdrop, or all of it.
-    QRegion drawnRegion() const;
-    // Whether it paints every pixel of that part.
-    bool isOpaque() const;
-    // Drawn by a pane instead of by itself (see LabelPane).
-    void setDrawnBy(LabelPane* pane);
-    void drawAt(QPainter& painter, const QPoint& at);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void repaintLook();
-    void drawFresh(QPainter& painter);
-
     int fill_ = Dim;
     Label* backdrop_ = nullptr;
-    LabelPane* drawnBy_ = nullptr;
-    // The lamp as lately drawn, and what from: a lamp blinks between two
-    // looks, and an antialiased circle drawn afresh at each blink was the
-    // dearest paint of a poll.
-    struct Look {
-        int fill = -1;
-        qint64 under = 0;  // the backdrop's look
-        QPoint at;         // where the backdrop lies from the lamp
-        QSize size;
-        qreal ratio = 0;
-        bool operator==(const Look&) const = default;
-    };
-    std::vector<std::pair<Look, QPixmap>> drawn_;  // the latest first
 };
 
 // A straight line between two points of its parent.
