@@ -3,6 +3,7 @@
 #include "link/pollsession.h"
 #include "link/runstats.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -222,7 +223,7 @@ QString SessionRecord::LocalStamp::operator()(qint64 utcMs)
         minute_ = minute;
         offset_ = QDateTime::fromMSecsSinceEpoch(minute * 60'000, Qt::LocalTime).offsetFromUtc();
     }
-    // An offset of 0 gives a UTC time, written with "Z", as local time in UTC always was.
+    // With an offset of 0 this is a UTC time, written with "Z" as before.
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offset_).toString(Qt::ISODateWithMs);
 }
 

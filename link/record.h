@@ -5,7 +5,6 @@
 
 #include "link/frames.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QObject>
 #include <QString>
