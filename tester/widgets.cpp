@@ -150,10 +150,9 @@ QRect Label::changedArea(const QString& before, const QString& after) const
         for (QChar c : *s)
             if (c.unicode() < 0x20 || c.unicode() > 0x7E)
                 return rect();  // not a plain printable cell
-    const qreal cell = cell_;
     // A cell either side for glyphs that reach past their own.
-    const qreal left = contentsRect().left() + 1 + cell * qreal(first - 1);
-    const qreal right = contentsRect().left() + 1 + cell * qreal(last + 1);
+    const qreal left = contentsRect().left() + 1 + cell_ * qreal(first - 1);
+    const qreal right = contentsRect().left() + 1 + cell_ * qreal(last + 1);
     return QRect(QPoint(int(std::floor(left)) - 1, 0), QPoint(int(std::ceil(right)) + 1, height() - 1)).intersected(rect());
 }
 
@@ -287,12 +286,10 @@ LabelPane::LabelPane(QWidget* parent) : QWidget(parent)
 void LabelPane::addLabel(Label* label)
 {
     labels_.push_back(label);
-    QRect area = labels_.front()->geometry();
     QRegion covered;
-    for (const Label* l : labels_) {
-        area |= l->geometry();
+    for (const Label* l : labels_)
         covered += l->geometry();
-    }
+    const QRect area = covered.boundingRect();
     setGeometry(area);
     // Labels that fill the pane and paint every pixel leave nothing of what
     // lies beneath to be drawn first.

@@ -132,7 +132,6 @@ void TestRecord::requestText()
     QCOMPARE(SessionRecord::requestText(frames::buildHostMessage(r)), text);
 }
 
-// One row per event, in the order they happened, each decoded.
 void TestRecord::localStamp_data()
 {
     QTest::addColumn<QByteArray>("zone");
@@ -182,6 +181,7 @@ void TestRecord::localStamp()
     }
 }
 
+// One row per event, in the order they happened, each decoded.
 void TestRecord::rowsOfASession()
 {
     QTemporaryDir dir;
