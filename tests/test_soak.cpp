@@ -606,8 +606,10 @@ void TestSoak::lineFaults()
     plan.push_back({14700, stop});
     plan.push_back({14850, start});
     plan.push_back({15500, [&] { setMode(1); }});
-    plan.push_back({15700, [&] { say(QStringLiteral("insert 0")); }});  // once more, should a fault have spoilt the first
-    const int tourEnd = 16000;
+    // Once more each, should a fault have spoilt the first.
+    plan.push_back({15700, [&] { say(QStringLiteral("insert 0")); }});
+    plan.push_back({16400, [&] { say(QStringLiteral("insert 14")); }});
+    const int tourEnd = 17000;
 
     const int runMs = seconds * 1000;
     int busyUntil = 0;  // no new mode stretch before this
