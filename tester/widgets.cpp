@@ -239,22 +239,27 @@ void Label::paintEvent(QPaintEvent*)
 
 void Label::drawAt(QPainter& painter, const QPoint& at)
 {
-    const QColor back = palette().color(QPalette::Window);
-    if (!isOpaque()) {
-        // Not drawn from the cache: a see-through label shows what is beneath.
-        painter.save();
-        painter.translate(at);
-        painter.setFont(font());
-        drawFrame(&painter);
-        drawCaption(painter);
-        painter.restore();
+    if (isOpaque()) {
+        painter.drawPixmap(at, look());
         return;
     }
+    // Not drawn from the cache: a see-through label shows what is beneath.
+    painter.save();
+    painter.translate(at);
+    painter.setFont(font());
+    drawFrame(&painter);
+    drawCaption(painter);
+    painter.restore();
+}
+
+const QPixmap& Label::look()
+{
     // An opaque label is drawn once per look and then copied: a trace line
     // moves up through all sixteen rows of its pane, one row per poll, and
     // shaping and blending its glyphs anew at every row was most of the cost
     // of a poll. Few looks recur; the cache stays small.
     static QHash<LabelLook, QPixmap> drawn;
+    const QColor back = palette().color(QPalette::Window);
     int flags = int(alignment_);
     if (wordWrap_)
         flags |= Qt::TextWordWrap;
@@ -275,7 +280,7 @@ void Label::drawAt(QPainter& painter, const QPoint& at)
         p.end();
         it = drawn.insert(look, pixmap);
     }
-    painter.drawPixmap(at, *it);
+    return *it;
 }
 
 LabelPane::LabelPane(QWidget* parent) : QWidget(parent)
@@ -341,13 +346,36 @@ void Lamp::setBackdrop(Label* label)
 void Lamp::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    if (backdrop_)
-        backdrop_->drawAt(painter, backdrop_->pos() - pos());
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Qt::white, 1));
-    painter.setBrush(colorFromNumber(fill_));
-    const int d = qMin(width(), height()) - 1;
-    painter.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d));
+    const auto draw = [this](QPainter& p) {
+        if (backdrop_)
+            backdrop_->drawAt(p, backdrop_->pos() - pos());
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::white, 1));
+        p.setBrush(colorFromNumber(fill_));
+        const int d = qMin(width(), height()) - 1;
+        p.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d));
+    };
+    // Only a lamp on an opaque backdrop is drawn whole, every pixel its own,
+    // and so can be kept and copied as it is.
+    if (!backdrop_ || !backdrop_->isOpaque()) {
+        draw(painter);
+        return;
+    }
+    const Look look{fill_, backdrop_->look().cacheKey(), backdrop_->pos() - pos(), size(), devicePixelRatioF()};
+    auto it = std::find_if(drawn_.begin(), drawn_.end(), [&look](const auto& d) { return d.first == look; });
+    if (it == drawn_.end()) {
+        QPixmap pixmap(size() * look.ratio);
+        pixmap.setDevicePixelRatio(look.ratio);
+        pixmap.fill(Qt::transparent);  // beyond the backdrop: masked off, but defined
+        QPainter p(&pixmap);
+        draw(p);
+        p.end();
+        // Lit and dim, and room for a change of colour or backdrop.
+        if (drawn_.size() >= 4)
+            drawn_.pop_back();
+        it = drawn_.insert(drawn_.begin(), {look, pixmap});
+    }
+    painter.drawPixmap(0, 0, it->second);
 }
 
 Line::Line(QWidget* parent, int x1, int y1, int x2, int y2) : QWidget(parent)

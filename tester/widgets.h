@@ -7,10 +7,13 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QObject>
+#include <QPixmap>
 #include <QPushButton>
+#include <QRegion>
 #include <QWidget>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QAbstractButton;
@@ -44,6 +47,8 @@ public:
     void setDrawnBy(QWidget* pane);
     // Draws the label as it looks with its top-left corner at `at`.
     void drawAt(QPainter& painter, const QPoint& at);
+    // An opaque label's finished look, drawn once and then shared.
+    const QPixmap& look();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -104,6 +109,18 @@ protected:
 private:
     int fill_ = Dim;
     Label* backdrop_ = nullptr;
+    // The lamp as lately drawn, and what from: a lamp blinks between two
+    // looks, and an antialiased circle drawn afresh at each blink was the
+    // dearest paint of a poll.
+    struct Look {
+        int fill = -1;
+        qint64 under = 0;  // the backdrop's look
+        QPoint at;         // where the backdrop lies from the lamp
+        QSize size;
+        qreal ratio = 0;
+        bool operator==(const Look&) const = default;
+    };
+    std::vector<std::pair<Look, QPixmap>> drawn_;  // the latest first
 };
 
 // A straight line between two points of its parent.
