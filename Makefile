@@ -100,8 +100,8 @@ bench-deps:
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
 
-# Micro-benchmarks, then about three minutes end to end (two poll rates for
-# $(BENCH_SECONDS) s each, idle, program starts); one table at the end. The
+# Micro-benchmarks, then about four minutes end to end (three polling runs of
+# $(BENCH_SECONDS) s each, idle, a bare window, program starts); one table at the end. The
 # build's own output goes to a log unless it fails.
 bench: deps bench-deps
 	@echo "building the benchmarks in $(BENCH_BUILD)"
