@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPushButton>
-#include <QRegion>
 #include <QWidget>
 
 #include <functional>
