@@ -22,6 +22,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -156,6 +157,7 @@ private slots:
     void openErrors();
     void farEndGone();
     void pollBeforeFailureReport();
+    void bytesWaitingBeforeOpen();
 };
 
 void TestPty::deviceNames()
@@ -356,6 +358,51 @@ void TestPty::pollBeforeFailureReport()
     QCOMPARE(closer.count(), 1);
     QVERIFY(w.session()->reopenPending());
     QCOMPARE(descriptorsOn(peer.slave()), 0);
+}
+
+void TestPty::bytesWaitingBeforeOpen()
+{
+    // What the line carried before the port was opened answers no message
+    // of this session: a reply left over from an earlier exchange must not
+    // pass for the answer to the first poll.
+    OnPty pty;
+    Peer& peer = *pty.peer;
+    QVERIFY(peer.isValid());
+    // Raw already, as a line the tester had open before: no echo of what waits.
+    const int slave = ::open(peer.slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(slave >= 0);
+    termios raw{};
+    QCOMPARE(tcgetattr(slave, &raw), 0);
+    cfmakeraw(&raw);
+    QCOMPARE(tcsetattr(slave, TCSANOW, &raw), 0);
+    ::close(slave);
+    peer.send(replyBytes({0x01, 0, 0, 0, 0, 0}));
+    QVERIFY(pty.start());
+    MAIN64K& w = *pty.window;
+    QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
+    QTest::qWait(100);
+    QVERIFY(!w.session()->replyReceived());
+    QCOMPARE(w.session()->port().inBufferCount(), 0);
+    // Unanswered: the next frame repeats it.
+    w.PollTime_Timer();
+    QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
+    QCOMPARE(w.Label20[0]->caption(), QStringLiteral("       NO RESPONSE!  TIMEOUT"));
+
+    // The same after the port was closed and opened again while the
+    // validator still answered.
+    peer.send(replyBytes({0x01, 0, 0, 0, 0, 0}));
+    QTRY_VERIFY(w.session()->replyReceived());
+    setCheckValue(w.Check4, 0);
+    w.Form_Unload();
+    QVERIFY(!w.session()->port().portOpen());
+    peer.send(replyBytes({0x01, 0, 0, 0, 0, 0}));
+    prepare(w);
+    setCheckValue(w.Check4, 1);
+    QVERIFY(w.session()->port().portOpen());
+    QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
+    QTest::qWait(100);
+    QVERIFY(!w.session()->replyReceived());
+    QCOMPARE(pty.closer.count(), 0);
 }
 
 QTEST_MAIN(TestPty)
