@@ -183,9 +183,9 @@ void QtPort::open()
     // the line works without them.
     serial_.setDataTerminalReady(dtr_);
     serial_.setRequestToSend(rts_);
-    // A port opens with nothing waiting, as the serial control did: bytes the
-    // line carried before (a reply to an earlier session's message) would
-    // pass for the answer to the first poll.
+    // A port opens with nothing waiting: bytes the line carried before (a
+    // reply to an earlier session's message) would pass for the answer to
+    // the first poll.
     serial_.clear(QSerialPort::Input);
     serial_.clearError();
     opening_ = false;
