@@ -90,7 +90,7 @@ QtPort::~QtPort()
 {
     onComm = nullptr;
     onFailure = nullptr;
-    serial_.close();
+    closeSerial();
 }
 
 bool QtPort::portOpen() const
@@ -100,8 +100,17 @@ bool QtPort::portOpen() const
 
 void QtPort::close()
 {
-    serial_.close();
+    closeSerial();
     event_ = 0;
+}
+
+void QtPort::closeSerial()
+{
+    if (!serial_.isOpen())
+        return;
+    flags_.beforeClose(serial_);
+    serial_.close();
+    flags_.afterClose();
 }
 
 void QtPort::setCommPort(int number)
@@ -171,7 +180,9 @@ void QtPort::open()
     serial_.setStopBits(line_.stopBits);
     serial_.setFlowControl(QSerialPort::NoFlowControl);
     opening_ = true;
+    flags_.beforeOpen(device);
     const bool ok = serial_.open(QIODevice::ReadWrite);
+    flags_.opened(ok);
     if (!ok) {
         opening_ = false;
         const QSerialPort::SerialPortError e = serial_.error();
@@ -276,6 +287,7 @@ void QtPort::serialError(QSerialPort::SerialPortError error)
 void QtPort::fail(int number)
 {
     // Left open, a dead device reports the same error again in a tight loop.
+    flags_.forget();
     serial_.close();
     event_ = 0;
     failure_ = number;
