@@ -106,6 +106,8 @@ private slots:
     void signalRemovesTheLink_data();
     void signalRemovesTheLink();
     void scriptTimeRefused();
+    void endsCleanlyWithNoise_data();
+    void endsCleanlyWithNoise();
 };
 
 void TestSimProgram::longLines_data()
@@ -325,6 +327,48 @@ void TestSimProgram::scriptTimeRefused()
     QCOMPARE(r.err, QStringLiteral("pollbench-sim: %1: line 2: a time more than 24 hours (86400000 ms) after the start\n")
                         .arg(script));
     QCOMPARE(whatIsAt(path), QStringLiteral("none"));
+}
+
+void TestSimProgram::endsCleanlyWithNoise_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("quit") << QStringLiteral("quit");
+    QTest::newRow("end of input") << QStringLiteral("eof");
+    QTest::newRow("SIGTERM") << QStringLiteral("SIGTERM");
+}
+
+// The noise goes on up to the end of the run, which must not outlive the line.
+void TestSimProgram::endsCleanlyWithNoise()
+{
+    QFETCH(QString, end);
+    // The last tick and the end race: a few runs give the race its chances.
+    for (int run = 0; run < 4; ++run) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("COM1"));
+        SimProcess sim;
+        QVERIFY(sim.start(path, {QStringLiteral("--noise"), QStringLiteral("5000")}));
+        // A tester's end, open and read, so that the noise keeps flowing.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        qint64 heard = 0;
+        auto drain = [&] {
+            char buf[4096];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+                heard += n;
+        };
+        QVERIFY(QTest::qWaitFor([&] { drain(); return heard > 100; }, Long));
+        if (end == QLatin1String("quit"))
+            sim.send(QStringLiteral("quit"));
+        else if (end == QLatin1String("eof"))
+            sim.process.closeWriteChannel();
+        else
+            ::kill(pid_t(sim.process.processId()), SIGTERM);
+        QVERIFY(QTest::qWaitFor([&] { drain(); return sim.process.state() == QProcess::NotRunning; }, Long));
+        ::close(fd);
+        QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.process.exitCode(), 0);
+        QCOMPARE(whatIsAt(path), QStringLiteral("none"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)
