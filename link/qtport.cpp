@@ -166,10 +166,14 @@ void QtPort::open()
 {
     if (serial_.isOpen())
         throw PortError(porterr::PortInUse, QStringLiteral("port already open"));
-    const QString device = deviceName();
+    QString device = deviceName();
     bool missing = device.isEmpty();
 #ifndef Q_OS_WIN
     missing = missing || !QFileInfo::exists(device);
+    // The serial library looks a bare name up under /dev; a name that
+    // exists as given (a link in the working directory) is that file.
+    if (!missing)
+        device = QFileInfo(device).absoluteFilePath();
 #endif
     if (missing)
         throw PortError(porterr::NoSuchPort, QStringLiteral("no such port: %1").arg(device));

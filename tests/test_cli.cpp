@@ -214,6 +214,8 @@ private slots:
     void failOn();
     void portNotSetUp_data();
     void portNotSetUp();
+    void deviceAsGiven_data();
+    void deviceAsGiven();
     void sigtermWritesTheReport();
     void windowOnADevice();
 };
@@ -534,6 +536,37 @@ void TestCli::portNotSetUp()
     const QJsonObject run = readReport(report).value(QStringLiteral("run")).toObject();
     QCOMPARE(run.value(QStringLiteral("port_error")).toInt(), 8002);
     QCOMPARE(run.value(QStringLiteral("exit_status")).toInt(), 3);
+}
+
+void TestCli::deviceAsGiven_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::newRow("bare name") << "q";
+    QTest::newRow("dot slash") << "./q";
+    QTest::newRow("in a folder") << "lines/q";
+}
+
+// A --device name that exists where the run is started is that file, even
+// without a slash that would say so.
+void TestCli::deviceAsGiven()
+{
+    QFETCH(QString, device);
+    QTemporaryDir dir;
+    const QString program = programIn(dir);
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("lines")));
+    const QString link = dir.filePath(device.contains(QLatin1String("lines")) ? device : QStringLiteral("q"));
+    SimProcess sim;
+    QVERIFY(sim.start(link));
+    QProcess p;
+    p.setProcessEnvironment(noDisplay());
+    p.setWorkingDirectory(dir.path());
+    p.start(program, {"--headless", "--rate", "30", "--duration", "0.5", "--device", device});
+    QVERIFY(p.waitForStarted(Long));
+    const Outcome o = finished(p);
+    QVERIFY(sim.finish());
+    QVERIFY2(o.status == 0, qPrintable(QStringLiteral("status %1\n%2").arg(o.status).arg(o.err)));
+    QVERIFY2(o.out.contains(QStringLiteral("unattended run on %1\n").arg(device)), qPrintable(o.out));
+    QVERIFY(simStats(sim.said).polls > 0);
 }
 
 void TestCli::sigtermWritesTheReport()
