@@ -502,11 +502,12 @@ void TestSession::eventDuringPauseNotNested()
     r.port->arrive(Noise);
     r.port->arrive(more);
     QCOMPARE(r.takeLog(), QStringLiteral("discarded 11"));
-    r.settle();
-    QCOMPARE(r.takeLog(), QStringLiteral("discarded 12"));
+    // The end of the pause reads it, and drops it in a pause of its own.
+    QTRY_COMPARE(r.log, QStringList{QStringLiteral("discarded 12")});
+    r.log.clear();
     QCOMPARE(r.discarded, Noise + more);
     QVERIFY(r.port->buffer.isEmpty());
-    r.settle();
+    QTRY_VERIFY(!r.s->resynchronising());
 
     // After the pause the line is read as usual.
     r.port->arrive(Idle);
