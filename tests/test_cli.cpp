@@ -233,10 +233,14 @@ void TestCli::answersWithoutADisplay_data()
     // Whatever ports this machine has: each line a device path and five fields.
     QTest::newRow("list ports") << QStringList{"--list-ports"} << 0 << R"((/[^\t\n]+(\t[^\t\n]+){4}\n)*)"
                                 << R"((pollbench: no serial ports found\n)?)";
+    // One line naming what is wrong, and where to read more; not the whole usage.
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << none
-                                    << R"(pollbench: Unknown option 'bogus'\.\n\nUsage: pollbench \[options\]\n(.*\n)*)";
+                                    << R"(pollbench: Unknown option 'bogus'\.\nTry 'pollbench --help'\n)";
     QTest::newRow("bad value") << QStringList{"--headless", "--duration", "soon"} << 2 << none
-                               << R"(pollbench: --duration: .*\n\nUsage: pollbench (.*\n)*)";
+                               << R"(pollbench: --duration: [^\n]*\nTry 'pollbench --help'\n)";
+    QTest::newRow("option given twice") << QStringList{"--headless", "--rate", "30", "--rate", "1000"} << 2 << none
+                                        << R"(pollbench: --rate is given 2 times \(30, 1000\); give it once\.\n)"
+                                           R"(Try 'pollbench --help'\n)";
 }
 
 // A process that loaded the GUI would abort here without a display.
