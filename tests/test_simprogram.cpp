@@ -106,6 +106,8 @@ private slots:
     void signalRemovesTheLink_data();
     void signalRemovesTheLink();
     void scriptTimeRefused();
+    void usage_data();
+    void usage();
     void endsCleanlyWithNoise_data();
     void endsCleanlyWithNoise();
 };
@@ -327,6 +329,40 @@ void TestSimProgram::scriptTimeRefused()
     QCOMPARE(r.err, QStringLiteral("pollbench-sim: %1: line 2: a time more than 24 hours (86400000 ms) after the start\n")
                         .arg(script));
     QCOMPARE(whatIsAt(path), QStringLiteral("none"));
+}
+
+void TestSimProgram::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QString tryHelp = QStringLiteral("Try 'pollbench-sim --help'\n");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "pollbench-sim 3.0.0\n" << "";
+    QTest::newRow("unknown option") << QStringList{"--link", "x", "--bogus"} << 2 << ""
+                                    << "pollbench-sim: Unknown option 'bogus'.\n" + tryHelp;
+    QTest::newRow("missing value") << QStringList{"--link"} << 2 << ""
+                                   << "pollbench-sim: Missing value after '--link'.\n" + tryHelp;
+    QTest::newRow("argument") << QStringList{"--link", "x", "COM1"} << 2 << ""
+                              << "pollbench-sim: Unexpected argument 'COM1'.\n" + tryHelp;
+    QTest::newRow("bad value") << QStringList{"--link", "x", "--noise", "lots"} << 2 << ""
+                               << "pollbench-sim: --noise takes 0 to 10000000 bytes a second\n";
+}
+
+// Usage errors are status 2 and one line, as the tester's; no line is made.
+void TestSimProgram::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QTemporaryDir dir;
+    args.replaceInStrings(QStringLiteral("x"), dir.filePath(QStringLiteral("COM1")));
+    const Run r = runToEnd(args);
+    QCOMPARE(r.exitCode, status);
+    QCOMPARE(r.out, out);
+    QCOMPARE(r.err, err);
+    QCOMPARE(whatIsAt(dir.filePath(QStringLiteral("COM1"))), QStringLiteral("none"));
 }
 
 void TestSimProgram::endsCleanlyWithNoise_data()
