@@ -13,5 +13,7 @@ void put(std::FILE* to, const QString& text);
 // "pollbench: text" on standard error.
 void tell(const QString& text);
 bool stderrIsTerminal();
+// Columns of the terminal standard error writes to; 0 when not known.
+int stderrColumns();
 
 }  // namespace cli
