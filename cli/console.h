@@ -1,13 +1,24 @@
-// The command line's console. On Windows the program is a window program,
-// which starts without one; a run from cmd or PowerShell writes to the
-// console it was started from.
+// The terminal of an unattended run: its lines and whether they land on a
+// terminal, the one part of the command line that asks the system.
 #pragma once
+
+#include <QString>
+
+#include <cstdio>
 
 namespace cli {
 
-// Gives stdout and stderr the parent's console where they have nowhere to
-// go; outputs already redirected to a file or a pipe are kept. Elsewhere,
-// and with no parent console, nothing changes.
+// Written and flushed at once: a run may be killed at any moment.
+void put(std::FILE* to, const QString& text);
+// "pollbench: text" on standard error.
+void tell(const QString& text);
+bool stderrIsTerminal();
+
+// On Windows the program is a window program, which starts without a
+// console: the command line gives stdout and stderr the console of cmd or
+// PowerShell it was started from where they have nowhere to go; outputs
+// redirected to a file or a pipe are kept. Elsewhere, and with no parent
+// console, nothing changes.
 void useParentConsole();
 
 }  // namespace cli

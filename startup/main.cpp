@@ -1,7 +1,6 @@
 #include "cli/console.h"
 #include "cli/headless.h"
 #include "cli/options.h"
-#include "cli/recording.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 
