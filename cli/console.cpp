@@ -45,4 +45,9 @@ int stderrColumns()
 #endif
 }
 
+#ifndef Q_OS_WIN
+// A program started from a terminal has it as stdout and stderr already.
+void useParentConsole() {}
+#endif
+
 }  // namespace cli
