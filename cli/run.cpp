@@ -58,13 +58,14 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
         finishSoon(QStringLiteral("port error"));
     });
     // The statistics have counted each reply by the time it comes here.
-    connect(session_.get(), &PollSession::replyChecked, this, [this](const frames::ValidatorReply& reply, bool, const auto&) {
-        // The first reply the figures count says what the validator started with.
-        if (reply.isWholeFrame() && powerUpsAtStart_ < 0)
-            powerUpsAtStart_ = stats_->events.powerUp;
-        if (options_.notes && stats_->totalNotes().stacked >= *options_.notes)
-            finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
-    });
+    connect(session_.get(), &PollSession::replyChecked, this,
+            [this](const frames::ValidatorReply& reply, bool, const auto&) {
+                // The first reply the figures count says what the validator started with.
+                if (reply.isWholeFrame() && powerUpsAtStart_ < 0)
+                    powerUpsAtStart_ = stats_->events.powerUp;
+                if (options_.notes && stats_->totalNotes().stacked >= *options_.notes)
+                    finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
+            });
     connect(&stops_, &StopRequests::requested, this, [this](const QString& what) { finishSoon(what); });
 
     endTimer_.setSingleShot(true);

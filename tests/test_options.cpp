@@ -274,12 +274,11 @@ void TestOptions::progressLines_data()
     QTest::addColumn<int>("width");
     QTest::addColumn<QString>("line");
     // 5 s in, 1 stacked, nothing else.
-    QTest::newRow("no limit") << qint64(50) << 0
-                              << "0:00:05  polls 50  stacked 1  returned 0  rejected 0  time-outs 0  bad checksums 0";
-    QTest::newRow("wide terminal") << qint64(50) << 119
-                                   << "0:00:05  polls 50  stacked 1  returned 0  rejected 0  time-outs 0  bad checksums 0";
-    QTest::newRow("exactly wide enough") << qint64(50) << 82
-                                         << "0:00:05  polls 50  stacked 1  returned 0  rejected 0  time-outs 0  bad checksums 0";
+    const QString whole = QStringLiteral("0:00:05  polls 50  stacked 1  returned 0  rejected 0  time-outs 0  "
+                                         "bad checksums 0");
+    QTest::newRow("no limit") << qint64(50) << 0 << whole;
+    QTest::newRow("wide terminal") << qint64(50) << 119 << whole;
+    QTest::newRow("exactly wide enough") << qint64(50) << 82 << whole;
     // An 80-column terminal: short labels, every field kept.
     QTest::newRow("79 columns") << qint64(50) << 79 << "0:00:05  polls 50  stk 1  ret 0  rej 0  t/o 0  bad 0";
     QTest::newRow("single blanks") << qint64(50) << 50 << "0:00:05 polls 50 stk 1 ret 0 rej 0 t/o 0 bad 0";

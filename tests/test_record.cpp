@@ -277,8 +277,8 @@ void TestRecord::summaryBesideTheRecord()
 
 void TestRecord::onlyWholeFramesCounted_data()
 {
-    // A reply that begins with STX: jammed and stacked on channel 3, with one part of the frame spoiled (the checksum made good again
-    // where it says so).
+    // A reply that begins with STX: jammed and stacked on channel 3, with one
+    // part of the frame spoiled (the checksum made good again where it says so).
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("whole");
     QTest::addColumn<QString>("checksum");
