@@ -159,7 +159,8 @@ struct Verdict {
 //
 // From what the window wrote and read (the recorder): a message is new
 // exactly when a read since the last write held a good reply (11 bytes from
-// its first STX, with what an earlier read left of a begun frame in front),
+// its STX when it begins with one, else a whole valid frame at any STX, with
+// what an earlier read left of a begun frame in front),
 // or after a start in "Normal Poll"; never in
 // "Negative ACK"; its control byte alternates from 0x10 after each start.
 // Everything the window read was written by the simulator, in order, and
@@ -278,6 +279,7 @@ Verdict checkAcknowledgement(const std::vector<LogLine>& log, const std::vector<
     bool ack = false;
     bool started = false;
     QByteArray held;  // a frame begun in one read, completed by the next
+    bool heldBehindStray = false;  // ... after stray bytes: taken only whole and valid
     previous.clear();
     qsizetype consumed = 0;
     int w = 0;
@@ -292,22 +294,41 @@ Verdict checkAcknowledgement(const std::vector<LogLine>& log, const std::vector<
             else
                 consumed = at + e.bytes.size();
             // What the window makes of it: a begun frame held from before
-            // comes first; bytes before an STX are dropped; a frame begun
-            // but short waits for the next read; a whole one is decoded.
-            QByteArray frame = held + e.bytes;
+            // comes first; a read that begins with STX is a reply, taken
+            // once whole; behind stray bytes only a whole valid frame is
+            // taken, at any STX, and a frame begun but short waits for the
+            // next read.
+            const QByteArray frame = held + e.bytes;
+            const bool behindStray = heldBehindStray || (!frame.isEmpty() && frame[0] != char(frames::STX));
             held.clear();
-            const qsizetype stx = frame.indexOf(char(frames::STX));
-            frame = stx < 0 ? QByteArray() : frame.mid(stx);
-            if (!frame.isEmpty() && frame.size() < frames::ValidatorReply::Size)
-                held = frame;
-            else if (goodReplyAt(frame, 0)) {
-                ++v.goodReads;
-                good = true;
+            heldBehindStray = false;
+            if (!behindStray) {
+                if (!frame.isEmpty() && frame.size() < frames::ValidatorReply::Size)
+                    held = frame;
+                else if (goodReplyAt(frame, 0)) {
+                    ++v.goodReads;
+                    good = true;
+                }
+                continue;
+            }
+            for (qsizetype stx = frame.indexOf(char(frames::STX)); stx >= 0;
+                 stx = frame.indexOf(char(frames::STX), stx + 1)) {
+                if (frame.size() - stx < frames::ValidatorReply::Size) {
+                    held = frame.mid(stx);
+                    heldBehindStray = true;
+                    break;
+                }
+                if (frames::ValidatorReply::fromBytes(frame.mid(stx, frames::ValidatorReply::Size)).isWholeFrame()) {
+                    ++v.goodReads;
+                    good = true;
+                    break;
+                }
             }
             continue;
         }
         if (e.kind == PortEvent::Discard) {
             held.clear();  // a start empties the line, and what the window held of it
+            heldBehindStray = false;
             continue;
         }
         if (e.kind != PortEvent::Write)
