@@ -1,4 +1,5 @@
 #include "cli/headless.h"
+#include "cli/portchoice.h"
 
 #include "cli/recording.h"
 #include "cli/stoprequests.h"
@@ -122,11 +123,9 @@ constexpr int LastReplyWaitMs = 200;
 
 class Run : public QObject {
 public:
-    Run(const Options& options, const RunSetup& setup, const QString& programDir)
+    Run(const Options& options, const RunSetup& setup, const QString& programDir, std::unique_ptr<CommPort> port)
         : options_(options), setup_(setup), programDir_(programDir)
     {
-        auto port = std::make_unique<QtPort>(programDir);
-        port->setDeviceOverride(setup.device);
         session_ = std::make_unique<PollSession>(std::move(port));
 
         session_->setPortNumber(setup.port);
@@ -198,6 +197,8 @@ private:
 
     QString deviceShown() const
     {
+        if (isBuiltInDevice(setup_.device))
+            return BuiltInDeviceName;
         if (!setup_.device.isEmpty())
             return setup_.device;
         const QString device = portDeviceName(session_->portNumber(), programDir_);
@@ -489,7 +490,12 @@ int runHeadless(const Options& options, const QString& programDir)
         return ExitUsage;
     }
 
-    Run run(options, setup, programDir);
+    auto port = makePort(setup.device, programDir, &why);
+    if (!port) {
+        tell(why);
+        return ExitUsage;
+    }
+    Run run(options, setup, programDir, std::move(port));
     if (!run.begin(&why)) {
         tell(why);
         return ExitUsage;
