@@ -3,6 +3,8 @@
 #include "link/pollsession.h"
 #include "link/qtport.h"
 
+#include <QRandomGenerator>
+
 #include <algorithm>
 
 namespace sim {
@@ -39,7 +41,7 @@ std::int64_t characterTime(const LineSettings& line)
 BuiltInPort::BuiltInPort(BuiltInOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)), device_(options_.device), autoOn_(options_.autoNotes)
 {
-    rng_.seed(options_.seed != 0 ? options_.seed : std::uint32_t(QElapsedTimer().msecsSinceReference()));
+    rng_.seed(options_.seed != 0 ? options_.seed : QRandomGenerator::global()->generate());
     LineSettings line;
     parseLineSettings(LineSettingsText, line);
     characterNs_ = characterTime(line);
