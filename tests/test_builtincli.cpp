@@ -1,6 +1,9 @@
 // The real program on the validator built into it: unattended runs, a
 // scripted fault, and scripts that cannot be used, on the command line and
 // for the window alike.
+#include "settings/settings.h"
+
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -59,6 +62,7 @@ class TestBuiltInCli : public QObject {
 private slots:
     void headlessRun();
     void scriptedFault();
+    void windowStartsPolling();
     void unusableScripts_data();
     void unusableScripts();
 };
@@ -102,6 +106,38 @@ void TestBuiltInCli::scriptedFault()
     const QJsonObject j = report(r);
     QVERIFY(number(j, "events", "jam") >= 1);
     QCOMPARE(number(j, "notes", "stacked"), 0);  // with a script the notes are the script's
+}
+
+void TestBuiltInCli::windowStartsPolling()
+{
+    // The demo's start: the window on the built-in device, START POLL pressed
+    // for the operator; its record shows the good replies coming in.
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("pollbench"));
+    QVERIFY(QFile::copy(QStringLiteral(PROGRAM_PATH), program));
+    settings::writeSettingsFile(settings::settingsPath(dir.path()), settings::SavedSettings{});
+    const QString record = dir.filePath(QStringLiteral("run.csv"));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(program, {"--device", "sim", "--start-poll", "--record", record});
+    QVERIFY(p.waitForStarted(10000));
+    auto goodReplies = [&] {
+        QFile f(record);
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count(",ok,")) : 0;
+    };
+    QElapsedTimer since;
+    since.start();
+    while (goodReplies() < 10 && since.elapsed() < 20000 && p.state() == QProcess::Running)
+        QTest::qWait(100);
+    const int good = goodReplies();
+    p.terminate();
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    QVERIFY2(good >= 10, qPrintable(QString::fromLocal8Bit(p.readAllStandardError())));
 }
 
 void TestBuiltInCli::unusableScripts_data()
