@@ -1,7 +1,6 @@
 #include "cli/headless.h"
 #include "cli/options.h"
 #include "cli/portchoice.h"
-#include "cli/recording.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 

@@ -3,8 +3,8 @@
 // faults, the line's timing, and what the window shows while it is in use.
 #include "cli/portchoice.h"
 #include "link/pollsession.h"
-#include "link/runstats.h"
 #include "modal.h"
+#include "run/runstats.h"
 #include "sim/builtinport.h"
 #include "tester/main64k.h"
 
@@ -52,6 +52,7 @@ struct Bench {
         auto owned = std::make_unique<BuiltInPort>(std::move(options));
         port = owned.get();
         session = std::make_unique<PollSession>(std::move(owned));
+        figures = std::make_unique<RunStatistics>(*session);
         session->setPortNumber(1);
         session->requestReopen();
         session->setPollPeriod(periodMs);
@@ -65,11 +66,12 @@ struct Bench {
         });
         session->start();
     }
-    const RunStatistics& stats() const { return session->statistics(); }
+    const RunStatistics& stats() const { return *figures; }
     const sim::VirtualValidator::Counts& device() const { return port->device().counts(); }
 
     BuiltInPort* port = nullptr;
     std::unique_ptr<PollSession> session;
+    std::unique_ptr<RunStatistics> figures;  // made before anything else connects, as a run does
     std::vector<int> stacked;
     std::vector<int> failures;
     std::vector<double> replyMs;
