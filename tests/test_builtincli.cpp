@@ -80,8 +80,11 @@ void TestBuiltInCli::headlessRun()
     qInfo("%d polls, %d good replies, %d without one in time, %d notes stacked", sent, number(j, "replies", "good"),
           number(j, "replies", "no_response"), number(j, "notes", "stacked"));
     QVERIFY2(sent >= 150 && sent <= 240, qPrintable(QString::number(sent)));
-    QCOMPARE(number(j, "replies", "good"), sent);
+    // Each poll draws a good reply; on an overloaded machine the last may
+    // come after the run has stopped waiting for it.
+    QVERIFY(number(j, "replies", "good") >= sent - 2);
     QCOMPARE(number(j, "replies", "bad_checksum"), 0);
+    QCOMPARE(number(j, "resynchronisations", "count"), 0);
     // A reply takes 20 of the 30 ms: on a machine this busy some come after
     // the next poll (and are answered all the same). A device slower than
     // the line would miss most.
