@@ -40,7 +40,8 @@ int main(int argc, char* argv[])
         // before any window comes up.
         port = cli::makePort(options.device, QCoreApplication::applicationDirPath(), &why);
         if (!port) {
-            std::fprintf(stderr, "pollbench: %s\n", why.toLocal8Bit().constData());
+            cli::useParentConsole();
+            cli::tell(why);
             return cli::ExitUsage;
         }
     }

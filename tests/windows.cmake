@@ -42,3 +42,7 @@ pollbench_link_test(test_session test_session.cpp fakeport.h replies.h)
 target_link_libraries(test_session PRIVATE pollbench_run)
 pollbench_link_test(test_record test_record.cpp csvread.h fakeport.h replies.h)
 target_link_libraries(test_record PRIVATE pollbench_run)
+
+# The validator built into the program: a Windows user's way to try it.
+pollbench_test(test_builtinport test_builtinport.cpp modal.h)
+target_link_libraries(test_builtinport PRIVATE pollbench_cli)
