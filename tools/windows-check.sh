@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows program as users get it, under Wine: the zip unpacked and run
-# with nothing but what it carries, against pollbench-sim on a
-# pseudo-terminal that Wine's COM5 points at; the window on a virtual
-# screen; the installer installed and removed. make check-windows runs it
+# with nothing but what it carries, on the validator built into it and
+# against pollbench-sim on a pseudo-terminal that Wine's COM5 points at; the
+# window on a virtual screen; the installer installed and removed. make check-windows runs it
 # after the suites, with WINEPREFIX and the rest set.
 #   tools/windows-check.sh [WIN_BUILD] [BUILD]
 set -uo pipefail
@@ -84,19 +84,21 @@ status=$?
 stop_sim
 
 # --- the built-in validator ---------------------------------------------
-if grep -q -- '--device sim\|sim)' "$WORK/help.txt"; then
-    pb --headless --device sim --duration 10 --report "$(winpath "$WORK/sim.json")" >"$WORK/sim.out" 2>&1
-    status=$?
-    sent=$(jsonfig "$WORK/sim.json" polls sent 2>/dev/null)
-    good=$(jsonfig "$WORK/sim.json" replies good 2>/dev/null)
-    stacked=$(jsonfig "$WORK/sim.json" notes stacked 2>/dev/null)
-    if [ $status -eq 0 ] && [ -n "$sent" ] && [ "$sent" -gt 0 ] && [ "$good" = "$sent" ] && [ "${stacked:-0}" -gt 0 ]; then
-        ok "--device sim for 10 s: $sent polls, $good good replies, $stacked notes stacked"
-    else
-        bad "--device sim: status $status, polls $sent, good replies $good, stacked $stacked"
-    fi
+# The whole program, no port of the system: every poll answered, but the
+# last may be cut off by the run's end; the automatic notes stacked.
+pb --headless --device sim --duration 10 --report "$(winpath "$WORK/sim.json")" >"$WORK/sim.out" 2>&1
+status=$?
+sent=$(jsonfig "$WORK/sim.json" polls sent 2>/dev/null)
+good=$(jsonfig "$WORK/sim.json" replies good 2>/dev/null)
+broken=$(( $(jsonfig "$WORK/sim.json" replies bad_checksum 2>/dev/null || echo 1) \
+    + $(jsonfig "$WORK/sim.json" replies malformed 2>/dev/null || echo 1) ))
+stacked=$(jsonfig "$WORK/sim.json" notes stacked 2>/dev/null)
+figures="status $status, ${sent:-no} polls, ${good:-no} answered, $broken broken, ${stacked:-no} notes stacked"
+if [ $status -eq 0 ] && [ "${sent:-0}" -gt 0 ] && [ "${good:-0}" -ge $((sent - 1)) ] && [ $broken -eq 0 ] \
+    && [ "${stacked:-0}" -gt 0 ]; then
+    ok "--device sim for 10 s: $figures"
 else
-    note "this build has no built-in validator (--device sim): that run is not made"
+    bad "--device sim for 10 s: $figures; $(head -n 1 "$WORK/sim.out" | tr -d '\r')"
 fi
 
 # --- a COM port: pollbench-sim behind a pseudo-terminal -----------------
@@ -160,6 +162,28 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && [ -x "$GRAB" ]
     else
         bad "SETUP.INI was not written with CR LF at close"
     fi
+    # The window on the built-in validator, polling from the start: the
+    # replies a COM port under Wine cannot bring in, and a note or two stacked.
+    (cd "$APP" && DISPLAY=$display timeout 120 "$WINE" pollbench.exe --device sim --start-poll \
+        --record "$(winpath "$WORK/window-sim.csv")" >"$WORK/window-sim.out" 2>&1) &
+    window_job=$!
+    id=$(DISPLAY=$display timeout 60 xdotool search --sync --name '^Pollbench 3' 2>/dev/null | head -n 1)
+    if [ -z "$id" ]; then
+        bad "the window on --device sim did not come up"
+    else
+        for _ in $(seq 60); do
+            [ "$(grep -c ',ok,' "$WORK/window-sim.csv" 2>/dev/null)" -ge 50 ] && break
+            sleep 1
+        done
+        eval "$(DISPLAY=$display xdotool getwindowgeometry --shell "$id")"
+        DISPLAY=$display "$GRAB" "$WORK/window-sim.png" "$X" "$Y" "$WIDTH" "$HEIGHT" \
+            && ok "screenshot: $WORK/window-sim.png (${WIDTH}x$HEIGHT)" || bad "no screenshot on --device sim"
+        replies=$(grep -c ',ok,' "$WORK/window-sim.csv" 2>/dev/null)
+        [ "${replies:-0}" -gt 0 ] && ok "the window on --device sim: $replies good replies recorded" \
+            || bad "the window on --device sim: no good reply recorded"
+        DISPLAY=$display xdotool key --window "$id" alt+F4
+    fi
+    wait "$window_job"
     kill "$XVFB_PID" 2>/dev/null
     wait "$XVFB_PID" 2>/dev/null
     XVFB_PID=
