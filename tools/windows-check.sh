@@ -2,8 +2,9 @@
 # The Windows program as users get it, under Wine: the zip unpacked and run
 # with nothing but what it carries, on the validator built into it and
 # against pollbench-sim on a pseudo-terminal that Wine's COM5 points at; the
-# window on a virtual screen; the installer installed and removed. make check-windows runs it
-# after the suites, with WINEPREFIX and the rest set.
+# window on a virtual screen; the installer installed and removed.
+# make check-windows runs it after the suites, with WINEPREFIX and the rest
+# set.
 #   tools/windows-check.sh [WIN_BUILD] [BUILD]
 set -uo pipefail
 
@@ -172,7 +173,8 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && [ -x "$GRAB" ]
         bad "the window on --device sim did not come up"
     else
         for _ in $(seq 60); do
-            [ "$(grep -c ',ok,' "$WORK/window-sim.csv" 2>/dev/null)" -ge 50 ] && break
+            replies=$(grep -c ',ok,' "$WORK/window-sim.csv" 2>/dev/null)
+            [ "${replies:-0}" -ge 50 ] && break
             sleep 1
         done
         eval "$(DISPLAY=$display xdotool getwindowgeometry --shell "$id")"
