@@ -46,7 +46,7 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
                 [this] { session_->setMode(PollMode::NegativeAck); }, Qt::SingleShotConnection);
     }
 
-    connect(session_.get(), &PollSession::portFailed, this, [this](int number) {
+    connect(session_.get(), &PollSession::portFailed, this, [this](int number, std::int64_t) {
         portError_ = number;
         put(stderr, QStringLiteral("%1Communication Port Error (#:%2) on %3\n")
                         .arg(progressShown_ ? QStringLiteral("\n") : QString())
@@ -55,11 +55,19 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
         progressShown_ = false;
         finishSoon(QStringLiteral("port error"));
     });
-    // The statistics have counted each reply by the time it comes here.
-    connect(session_.get(), &PollSession::replyChecked, this, [this](const auto&, bool good, const auto&) {
-        if (good && powerUpsAtStart_ < 0)
-            powerUpsAtStart_ = stats_->events.powerUp;
-        if (options_.notes && stats_->totalNotes().stacked >= *options_.notes)
+    // Whether the last message has its answer, for a clean end.
+    connect(session_.get(), &PollSession::messageSent, this, [this] { answered_ = false; });
+    connect(session_.get(), &PollSession::replyChecked, this,
+            [this](const CheckedReply& c) { answered_ = answered_ || c.messageAnswered; });
+    // Told by the figures once they have counted, whatever the order the
+    // session's reports reach their receivers in.
+    connect(stats_.get(), &RunStatistics::changed, this, [this] {
+        if (powerUpsAtStart_ >= 0 && !options_.notes)
+            return;
+        const Figures f = stats_->figures();
+        if (f.repliesGood > 0 && powerUpsAtStart_ < 0)
+            powerUpsAtStart_ = f.events.powerUp;
+        if (options_.notes && f.totalNotes().stacked >= *options_.notes)
             finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
     });
     connect(&stops_, &StopRequests::requested, this, [this](const QString& what) { finishSoon(what); });
@@ -88,7 +96,7 @@ bool Run::begin(QString* why)
 
 ConditionCounts Run::counts() const
 {
-    return conditionCounts(*stats_, std::max<qint64>(powerUpsAtStart_, 0));
+    return conditionCounts(stats_->figures(), std::max<qint64>(powerUpsAtStart_, 0));
 }
 
 QString Run::deviceShown() const
@@ -116,7 +124,7 @@ void Run::progressTick()
 {
     ++ticks_;
     if (onTerminal_) {
-        QString line = progressLine(clock_.elapsed(), *stats_);
+        QString line = progressLine(clock_.elapsed(), stats_->figures());
         const qsizetype width = line.size();
         if (width < lastWidth_)
             line += QString(lastWidth_ - width, QLatin1Char(' '));
@@ -124,7 +132,7 @@ void Run::progressTick()
         put(stderr, QLatin1Char('\r') + line);
         progressShown_ = true;
     } else if (ticks_ % PlainProgressEveryTicks == 0) {
-        put(stderr, progressLine(clock_.elapsed(), *stats_) + QLatin1Char('\n'));
+        put(stderr, progressLine(clock_.elapsed(), stats_->figures()) + QLatin1Char('\n'));
     }
 }
 
@@ -145,7 +153,7 @@ void Run::finish(const QString& why)
     endedBy_ = why;
     endTimer_.stop();
     session_->suspend();
-    if (portError_ || !session_->portReady() || session_->replyReceived()) {
+    if (portError_ || answered_) {
         close();
         return;
     }
@@ -184,7 +192,7 @@ void Run::close()
                 status_ = ExitReportFailed;
         }
     } else {
-        put(stdout, summaryText(*stats_, setup_, end, options_.failOn, seen));
+        put(stdout, summaryText(stats_->figures(), setup_, end, options_.failOn, seen));
     }
     QCoreApplication::exit(status_);
 }
@@ -197,7 +205,7 @@ bool Run::writeReport(const RunEnd& end, QString* why) const
         return false;
     }
     const QByteArray bytes =
-        QJsonDocument(reportJson(*stats_, setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented);
+        QJsonDocument(reportJson(stats_->figures(), setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented);
     if (f.write(bytes) != bytes.size() || !f.commit()) {
         *why = f.errorString();
         return false;

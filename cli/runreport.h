@@ -15,7 +15,7 @@
 #include <array>
 #include <cstdint>
 
-class RunStatistics;
+struct Figures;
 
 namespace cli {
 
@@ -50,18 +50,18 @@ QStringList conditionNames(const Conditions& c);
 
 // How often each condition of --fail-on was seen. Every validator reports
 // its power-up when it starts: only one after that first report is news.
-ConditionCounts conditionCounts(const RunStatistics& s, qint64 powerUpsAtStart);
+ConditionCounts conditionCounts(const Figures& s, qint64 powerUpsAtStart);
 Conditions occurred(const ConditionCounts& counts);
 
 // "0:00:05  polls 50  stacked 1  ..." after elapsedMs of the run.
-QString progressLine(qint64 elapsedMs, const RunStatistics& s);
+QString progressLine(qint64 elapsedMs, const Figures& s);
 
 // The run's figures as a record's summary keeps them, and the run under "run".
-QJsonObject reportJson(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QJsonObject reportJson(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                        const ConditionCounts& counts);
 
 // The figures' own lines between the run's, in the same columns.
-QString summaryText(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QString summaryText(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                     const ConditionCounts& counts);
 
 }  // namespace cli

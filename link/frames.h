@@ -126,6 +126,8 @@ struct StatusDecoding {
 
 StatusDecoding decodeStatus(const ValidatorReply& reply, const QString& previousStateText,
                             const QString& previousEventText);
+// The event this reply reports by itself, empty when none.
+QString replyEventText(const ValidatorReply& reply);
 
 // A byte as two upper-case hexadecimal digits.
 QString ToHex(int value);

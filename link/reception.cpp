@@ -36,7 +36,7 @@ void PollSession::take(QByteArray bytes)
         }
         // Stray bytes before a frame (noise, a pad byte after the last
         // reply): the frame that starts at the STX still counts.
-        emit bytesDiscarded(bytes.left(stx));
+        emit bytesDiscarded(bytes.left(stx), clockNs());
         bytes.remove(0, stx);
         wakeIdleClock();
     }
@@ -47,7 +47,7 @@ void PollSession::take(QByteArray bytes)
     decode(bytes);
     // A second reply in the same read is dropped, as is anything behind it.
     if (bytes.size() > frames::ValidatorReply::Size)
-        emit bytesDiscarded(bytes.mid(frames::ValidatorReply::Size));
+        emit bytesDiscarded(bytes.mid(frames::ValidatorReply::Size), clockNs());
 }
 
 void PollSession::decode(const QByteArray& bytes)
@@ -64,7 +64,9 @@ void PollSession::decode(const QByteArray& bytes)
     link_.lastChannelText = d.channelText;
     link_.decoding = std::move(d);
 
-    emit replyChecked(link_.reply, good, link_.decoding);
+    emit replyChecked(CheckedReply{link_.reply, good, link_.replyReceived, link_.decoding,
+                                   frames::replyEventText(link_.reply), link_.lastReadNs,
+                                   link_.lastReadNs - link_.lastWriteNs});
 
     if (link_.decoding.eventCode == QLatin1StringView("STD") && mode_ != PollMode::NegativeAck)
         emit noteStacked(link_.decoding.channelNumber);
@@ -87,7 +89,7 @@ void PollSession::hold(const QByteArray& partial)
 
 void PollSession::resynchronise(const QByteArray& dropped)
 {
-    emit bytesDiscarded(dropped);
+    emit bytesDiscarded(dropped, clockNs());
     // A short pause that lets the rest of a burst arrive, on the event loop:
     // polls go out on their own time meanwhile, and a line full of noise
     // costs one drain per pause, not one per byte.

@@ -48,15 +48,15 @@ public:
 
     // What the session reports, painted.
     void PollTime_Timer();
-    void ShowHostMessage();
-    void ShowValidatorReply();
+    void ShowHostMessage(const SentMessage& sent);
+    void ShowValidatorReply(const CheckedReply& checked);
     void LEDBlink_Timer();
 
     // Operator controls and tally.
     void Command1_Click();
     void Check4_Click();
     void Command2_Click();
-    void CountStackedNote();
+    void CountStackedNote(int channel);
     void ValueChg();
 
     // For this run the port is this device, whatever the port number names:
@@ -142,7 +142,8 @@ private:
     void showPollMode();
     void showPortError(int number);
     void portFailed(int number);
-    void replyChecked();
+    void replyChecked(const CheckedReply& checked);
+    void showNoResponse();
     void clearTrace();
     void setUpRecord();
     void showRecordTitle();

@@ -5,10 +5,9 @@
 #include <QCheckBox>
 
 
-void MAIN64K::CountStackedNote()
+void MAIN64K::CountStackedNote(int channel)
 {
     // A channel the tally does not have is not counted.
-    const int channel = session_->decoding().channelNumber;
     if (channel < 1 || channel > frames::ChannelCount)
         return;
     const int i = channel - 1;

@@ -26,35 +26,40 @@ void MAIN64K::clearTrace()
     }
 }
 
-void MAIN64K::ShowHostMessage()
+void MAIN64K::ShowHostMessage(const SentMessage& sent)
 {
-    if (!session_->replyReceived())
-        ShowValidatorReply();
-    const QString line = frames::hostTraceLine(session_->lastMessage());
+    if (!sent.previousAnswered)
+        showNoResponse();
+    const QString line = frames::hostTraceLine(sent.message);
     if (TraceRow == 17)
         TraceRow = 16;
     putTraceLine(Label18, TraceRow, line);
     TraceRow = std::int16_t(TraceRow + 1);
 }
 
-void MAIN64K::ShowValidatorReply()
+void MAIN64K::showNoResponse()
 {
-    QString line;
-    if (session_->replyReceived()) {
-        const frames::StatusDecoding& d = session_->decoding();
-        line = frames::replyTraceLine(session_->lastReply(), d.stateCode, d.channelText, d.eventCode);
-    } else {
-        line = frames::NoResponseLine;
-        Label15->setCaption(QStringLiteral(" "));
-    }
-    putTraceLine(Label20, TraceRow - 1, line);
+    Label15->setCaption(QStringLiteral(" "));
+    putTraceLine(Label20, TraceRow - 1, frames::NoResponseLine);
 }
 
-void MAIN64K::replyChecked()
+void MAIN64K::ShowValidatorReply(const CheckedReply& checked)
+{
+    // A bad reply to a message that has no good one is no answer to it.
+    if (!checked.messageAnswered) {
+        showNoResponse();
+        return;
+    }
+    const frames::StatusDecoding& d = checked.decoding;
+    putTraceLine(Label20, TraceRow - 1,
+                 frames::replyTraceLine(checked.reply, d.stateCode, d.channelText, d.eventCode));
+}
+
+void MAIN64K::replyChecked(const CheckedReply& checked)
 {
     Shape2[1]->setFillColor(255);
-    ShowValidatorReply();
-    const frames::StatusDecoding& d = session_->decoding();
+    ShowValidatorReply(checked);
+    const frames::StatusDecoding& d = checked.decoding;
     Label15->setCaption(QLatin1Char(' ') + d.stateText);
     // Only the first seven channels have a name worth showing with the event.
     if (!d.eventText.isEmpty() && d.channelNumber >= 1 && d.channelNumber <= 7)
