@@ -152,7 +152,7 @@ void PollSession::OpenCommPort()
         port_->setSettings(LineSettingsText);
         port_->setInputLen(0);
         port_->setInputMode(1);
-        port_->setRThreshold(10);
+        port_->setRThreshold(ReceiveThreshold);
         port_->setSThreshold(1);
         port_->setDTREnable(true);
         port_->setRTSEnable(true);

@@ -39,6 +39,11 @@ class PollSession : public QObject {
 public:
     // How long a line carrying no frame is left to settle before it is drained.
     static constexpr int ResyncPauseMs = 5;
+    // The port raises its receive event at this many bytes waiting: one short
+    // of a reply, which is read once it is whole. A frame begun is followed
+    // byte by byte.
+    static constexpr int ReceiveThreshold = frames::ValidatorReply::Size - 1;
+    static constexpr int EveryByte = 1;
 
     explicit PollSession(std::unique_ptr<CommPort> port, QObject* parent = nullptr);
     ~PollSession() override;

@@ -9,7 +9,7 @@ void PollSession::MSComm1_OnComm()
         return;
     if (link_.resynchronising)
         return;  // the end of the pause reads whatever came meanwhile
-    if (link_.pending.size() + port_->inBufferCount() <= 10)
+    if (link_.pending.size() + port_->inBufferCount() < frames::ValidatorReply::Size)
         return;
     QByteArray bytes;
     try {
@@ -68,7 +68,7 @@ void PollSession::decode(const QByteArray& bytes)
                                    frames::replyEventText(link_.reply), link_.lastReadNs,
                                    link_.lastReadNs - link_.lastWriteNs});
 
-    if (link_.decoding.eventCode == QLatin1StringView("STD") && mode_ != PollMode::NegativeAck)
+    if (link_.decoding.eventCode == frames::StackedCode && mode_ != PollMode::NegativeAck)
         emit noteStacked(link_.decoding.channelNumber);
 }
 
@@ -81,7 +81,7 @@ void PollSession::hold(const QByteArray& partial)
     if (link_.pending.isEmpty() == !wasHolding || !port_->portOpen())
         return;
     try {
-        port_->setRThreshold(link_.pending.isEmpty() ? 10 : 1);
+        port_->setRThreshold(link_.pending.isEmpty() ? ReceiveThreshold : EveryByte);
     } catch (const PortError&) {
         // A port that cannot take it is failing; it reports that itself.
     }

@@ -116,9 +116,9 @@ void RunStatistics::replied(const CheckedReply& r)
     // A state is counted as it begins.
     if ((s0 & frames::EscrowedBit) && !(lastStatus0_ & frames::EscrowedBit))
         ++f_.notes[d.channelNumber].escrowed;
-    if ((s1 & 0x04) && !(lastStatus1_ & 0x04))
+    if ((s1 & frames::JammedBit) && !(lastStatus1_ & frames::JammedBit))
         ++f_.events.jam;
-    if ((s1 & 0x08) && !(lastStatus1_ & 0x08))
+    if ((s1 & frames::StackerFullBit) && !(lastStatus1_ & frames::StackerFullBit))
         ++f_.events.stackerFull;
     lastStatus0_ = s0;
     lastStatus1_ = s1;
@@ -128,19 +128,19 @@ void RunStatistics::replied(const CheckedReply& r)
     // message. The outcome of a note is read as the window reads it.
     if (freshMessage_) {
         freshMessage_ = false;
-        if (d.eventCode == QLatin1StringView("STD"))
+        if (d.eventCode == frames::StackedCode)
             ++f_.notes[d.channelNumber].stacked;
-        else if (d.eventCode == QLatin1StringView("RTD"))
+        else if (d.eventCode == frames::ReturnedCode)
             ++f_.notes[d.channelNumber].returned;
-        else if (d.eventCode == QLatin1StringView("REJ"))
+        else if (d.eventCode == frames::RejectedCode)
             ++f_.notes[d.channelNumber].rejected;
-        if (s1 & 0x01)
+        if (s1 & frames::CheatedBit)
             ++f_.events.cheated;
-        if (s2 & 0x04)
+        if (s2 & frames::FailureBit)
             ++f_.events.failure;
-        if (s2 & 0x01)
+        if (s2 & frames::PowerUpBit)
             ++f_.events.powerUp;
-        if (s2 & 0x02)
+        if (s2 & frames::InvalidCommandBit)
             ++f_.events.invalidCommand;
     }
     emit changed();

@@ -54,7 +54,7 @@ void MAIN64K::connectSession()
     connect(Check6, &QPushButton::toggled, this, [s](bool on) { s->setEscrow(on); });
 
     connect(s, &PollSession::pollBegins, this, [this] {
-        Shape2[0]->setFillColor(255);
+        Shape2[0]->setFillColor(Lamp::Lit);
         LEDBlink->setEnabled(true);
     });
     connect(s, &PollSession::messageBuilt, this, [this](const frames::HostMessage& m) {

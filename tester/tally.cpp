@@ -25,6 +25,6 @@ void MAIN64K::Command2_Click()
 
 void MAIN64K::ValueChg()
 {
-    for (int i = 0; i <= 6; ++i)
+    for (int i = 0; i < NamedChannels; ++i)
         Label8[i]->setCaption(Check1[i]->text());
 }
