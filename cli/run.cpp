@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace cli {
 
 namespace {
@@ -65,6 +67,8 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
         if (powerUpsAtStart_ >= 0 && !options_.notes)
             return;
         const Figures f = stats_->figures();
+        // The first reply the figures count (a whole valid frame) says what
+        // the validator started with.
         if (f.repliesGood > 0 && powerUpsAtStart_ < 0)
             powerUpsAtStart_ = f.events.powerUp;
         if (options_.notes && f.totalNotes().stacked >= *options_.notes)
@@ -123,16 +127,23 @@ void Run::armEnd()
 void Run::progressTick()
 {
     ++ticks_;
+    const Progress figures = progressOf(clock_.elapsed(), stats_->figures());
     if (onTerminal_) {
-        QString line = progressLine(clock_.elapsed(), stats_->figures());
+        // A line as wide as the terminal wraps, and each rewrite then leaves
+        // a line behind: one column is kept free. Read at each tick, so a
+        // terminal made narrower is followed.
+        const int columns = stderrColumns();
+        const int room = columns > 1 ? columns - 1 : DefaultProgressWidth;
+        QString line = progressLine(figures, room);
         const qsizetype width = line.size();
-        if (width < lastWidth_)
-            line += QString(lastWidth_ - width, QLatin1Char(' '));
+        const qsizetype clear = std::min<qsizetype>(lastWidth_, room);
+        if (width < clear)
+            line += QString(clear - width, QLatin1Char(' '));
         lastWidth_ = width;
         put(stderr, QLatin1Char('\r') + line);
         progressShown_ = true;
     } else if (ticks_ % PlainProgressEveryTicks == 0) {
-        put(stderr, progressLine(clock_.elapsed(), stats_->figures()) + QLatin1Char('\n'));
+        put(stderr, progressLine(figures, 0) + QLatin1Char('\n'));
     }
 }
 

@@ -2,14 +2,16 @@
 // COM<n> beside the program.
 #pragma once
 
+#include "link/lineflags.h"
 #include "link/port.h"
 
 #include <QObject>
 #include <QSerialPort>
 
-// Where port number n lives: "COM<n>" on Windows; elsewhere the entry COM<n>
-// in the program's directory when there is one (a link to a serial device or
-// a pseudo-terminal), else /dev/ttyS<n-1>. Empty for numbers below 1.
+// Where port number n lives: "COM<n>" on Windows ("\\.\COM<n>" from 10 on);
+// elsewhere the entry COM<n> in the program's directory when there is one (a
+// link to a serial device or a pseudo-terminal), else /dev/ttyS<n-1>. Empty
+// for numbers below 1.
 QString portDeviceName(int number, const QString& programDir);
 
 struct LineSettings {
@@ -55,10 +57,12 @@ private:
     void serialError(QSerialPort::SerialPortError error);
     void fail(int number);
     void throwIfClosed() const;
+    void closeSerial();
 
     QString programDir_;
     QString override_;
     QSerialPort serial_;
+    LineFlags flags_;
     int number_ = 1;
     LineSettings line_;
     int rThreshold_ = 0;

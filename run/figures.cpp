@@ -98,6 +98,7 @@ QJsonObject figuresJson(const Figures& f)
         {QStringLiteral("replies"),
          QJsonObject{{QStringLiteral("good"), qint64(f.repliesGood)},
                      {QStringLiteral("bad_checksum"), qint64(f.repliesBadChecksum)},
+                     {QStringLiteral("malformed"), qint64(f.repliesMalformed)},
                      {QStringLiteral("no_response"), qint64(f.noResponses)},
                      {QStringLiteral("longest_without_good"), qint64(f.longestWithoutGoodReply)}}},
         {QStringLiteral("resynchronisations"),
@@ -127,9 +128,10 @@ QString figuresText(const Figures& f)
     QString s;
     s += QStringLiteral("elapsed            %1 s\n").arg(f.elapsedSeconds, 0, 'f', 1);
     s += QStringLiteral("polls sent         %1 (%2 repeats)\n").arg(f.pollsSent).arg(f.repeats);
-    s += QStringLiteral("replies            %1 good, %2 bad checksum, %3 no response\n")
+    s += QStringLiteral("replies            %1 good, %2 bad checksum, %3 malformed, %4 no response\n")
              .arg(f.repliesGood)
              .arg(f.repliesBadChecksum)
+             .arg(f.repliesMalformed)
              .arg(f.noResponses);
     s += QStringLiteral("longest miss run   %1 polls\n").arg(f.longestWithoutGoodReply);
     s += QStringLiteral("resynchronisations %1 (%2 bytes discarded)\n").arg(f.resynchronisations).arg(f.bytesDiscarded);

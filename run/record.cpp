@@ -49,12 +49,17 @@ SessionRecord::SessionRecord(PollSession& session, const RunStatistics& statisti
         r.ns = c.readNs;
         r.dir = "validator";
         r.bytes = frames::hexBytes(c.reply.toByteArray());
-        r.state = c.decoding.stateText;
-        // The event of this reply alone: one that persisted from an earlier
-        // reply would count one note many times.
-        r.event = c.replyEventText;
-        r.channel = c.decoding.channelText.trimmed();
         r.checksum = c.checksumOk ? QStringLiteral("ok") : QStringLiteral("bad");
+        // Decoded only from a frame the validator vouches for whole.
+        if (c.reply.isWholeFrame()) {
+            r.state = c.decoding.stateText;
+            // The event of this reply alone: one that persisted from an
+            // earlier reply would count one note many times.
+            r.event = c.replyEventText;
+            r.channel = c.decoding.channelText.trimmed();
+        } else if (c.checksumOk) {
+            r.note = QStringLiteral("malformed");
+        }
         write(r);
     });
     connect(&session, &PollSession::bytesDiscarded, this, [this](const QByteArray& bytes, std::int64_t ns) {

@@ -103,8 +103,10 @@ void RunStatistics::replied(const CheckedReply& r)
         timing_ = false;
         f_.replyTimes.add(r.sinceWriteNs);
     }
-    if (!r.checksumOk) {
-        ++f_.repliesBadChecksum;
+    // Only a frame the validator vouches for whole is counted: noise that
+    // begins with STX passes the checksum alone one time in 128.
+    if (!r.checksumOk || !r.reply.isWholeFrame()) {
+        ++(r.checksumOk ? f_.repliesMalformed : f_.repliesBadChecksum);
         emit changed();
         return;
     }

@@ -115,9 +115,9 @@ void TestRunReport::conditions()
 
 void TestRunReport::progressLine()
 {
-    QCOMPARE(cli::progressLine(125040, someFigures()),
+    QCOMPARE(cli::progressLine(cli::progressOf(125040, someFigures()), 0),
              QStringLiteral("0:02:05  polls 1250  stacked 2  returned 0  rejected 1  time-outs 3  bad checksums 2"));
-    QCOMPARE(cli::progressLine(0, Figures{}),
+    QCOMPARE(cli::progressLine(cli::progressOf(0, Figures{}), 0),
              QStringLiteral("0:00:00  polls 0  stacked 0  returned 0  rejected 0  time-outs 0  bad checksums 0"));
 }
 
