@@ -3,7 +3,7 @@
 #include "cli/console.h"
 #include "cli/portchoice.h"
 #include "cli/run.h"
-#include "settings/settings.h"
+#include "settings/rules.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,10 +32,10 @@ StoredSettings readStoredSettings(const QString& path)
 {
     const auto firstRun = [] {
         StoredSettings d;
-        d.port = 1;
-        d.pollRate = QStringLiteral("100");
-        for (int i = 0; i < 7; ++i)
-            d.channels[std::size_t(i)] = true;
+        d.port = settings::FirstRun.comPort;
+        d.pollRate = settings::FirstRun.pollRate;
+        for (int i = 0; i < frames::ChannelCount; ++i)
+            d.channels[std::size_t(i)] = settings::FirstRun.channels[std::size_t(i)] == 1;
         return d;
     };
     // Only a regular file is opened: a FIFO or a device could hold the run.
@@ -51,19 +51,17 @@ StoredSettings readStoredSettings(const QString& path)
         return d;
     }
     // The window deletes such a file and starts afresh; a run never writes.
-    if (!text.contains(QLatin1StringView("Sys.Color")))
+    if (!settings::isSettingsText(text))
         return firstRun();
     StoredSettings s;
-    const settings::LoadedSettings loaded = settings::parseSettings(text);
+    settings::LoadedSettings loaded = settings::parseSettings(text);
+    settings::applyDamagedFileRule(loaded);
     s.port = loaded.comPort.value_or(0);
     s.pollRate = loaded.pollRate.value_or(QString());
     for (int i = 0; i < frames::ChannelCount; ++i)
         s.channels[std::size_t(i)] = loaded.channels[std::size_t(i)].value_or(0) == 1;
-    if (loaded.failedLine != 0) {
+    if (loaded.failedLine != 0)
         s.problem = QStringLiteral("line %1: %2").arg(loaded.failedLine).arg(loaded.failure);
-        for (int i = 7; i < frames::ChannelCount; ++i)
-            s.channels[std::size_t(i)] = false;
-    }
     return s;
 }
 

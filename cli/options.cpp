@@ -17,8 +17,6 @@ constexpr std::array<const char*, ConditionCount> ConditionNames{
 };
 
 // Longest period the poll timer takes, shortest it is given: the window's rules.
-constexpr double MaxPollPeriod = 65535;
-constexpr int MinPollPeriod = 30;
 
 // Qt's own window-system options, as QGuiApplication and QApplication read
 // them (one or two leading dashes): those that take a value, then switches.
@@ -228,22 +226,6 @@ std::optional<std::array<bool, frames::ChannelCount>> parseChannels(const QStrin
             on[std::size_t(c - 1)] = true;
     }
     return on;
-}
-
-std::optional<int> pollPeriodFrom(const QString& text)
-{
-    const auto period = parseDecimal(text);
-    if (!period || std::nearbyint(*period) > MaxPollPeriod)
-        return std::nullopt;
-    if (*period < MinPollPeriod)
-        return MinPollPeriod;
-    return roundToInt32(*period);
-}
-
-std::optional<std::int16_t> portNumberFrom(const QString& text)
-{
-    const auto port = parseDecimal(text);
-    return port ? roundToInt16(*port) : std::nullopt;
 }
 
 Options parseCommandLine(const QStringList& arguments)

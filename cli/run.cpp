@@ -47,7 +47,7 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
                 [this] { session_->setMode(PollMode::NegativeAck); }, Qt::SingleShotConnection);
     }
 
-    connect(session_.get(), &PollSession::portFailed, this, [this](int number) {
+    connect(session_.get(), &PollSession::portFailed, this, [this](int number, std::int64_t) {
         portError_ = number;
         put(stderr, QStringLiteral("%1Communication Port Error (#:%2) on %3\n")
                         .arg(progressShown_ ? QStringLiteral("\n") : QString())
@@ -56,15 +56,23 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
         progressShown_ = false;
         finishSoon(QStringLiteral("port error"));
     });
-    // The statistics have counted each reply by the time it comes here.
+    // Whether the last message has its answer, for a clean end.
+    connect(session_.get(), &PollSession::messageSent, this, [this] { answered_ = false; });
     connect(session_.get(), &PollSession::replyChecked, this,
-            [this](const frames::ValidatorReply& reply, bool, const auto&) {
-                // The first reply the figures count says what the validator started with.
-                if (reply.isWholeFrame() && powerUpsAtStart_ < 0)
-                    powerUpsAtStart_ = stats_->events.powerUp;
-                if (options_.notes && stats_->totalNotes().stacked >= *options_.notes)
-                    finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
-            });
+            [this](const CheckedReply& c) { answered_ = answered_ || c.messageAnswered; });
+    // Told by the figures once they have counted, whatever the order the
+    // session's reports reach their receivers in.
+    connect(stats_.get(), &RunStatistics::changed, this, [this] {
+        if (powerUpsAtStart_ >= 0 && !options_.notes)
+            return;
+        const Figures f = stats_->figures();
+        // The first reply the figures count (a whole valid frame) says what
+        // the validator started with.
+        if (f.repliesGood > 0 && powerUpsAtStart_ < 0)
+            powerUpsAtStart_ = f.events.powerUp;
+        if (options_.notes && f.totalNotes().stacked >= *options_.notes)
+            finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
+    });
     connect(&stops_, &StopRequests::requested, this, [this](const QString& what) { finishSoon(what); });
 
     endTimer_.setSingleShot(true);
@@ -91,7 +99,7 @@ bool Run::begin(QString* why)
 
 ConditionCounts Run::counts() const
 {
-    return conditionCounts(*stats_, std::max<qint64>(powerUpsAtStart_, 0));
+    return conditionCounts(stats_->figures(), std::max<qint64>(powerUpsAtStart_, 0));
 }
 
 QString Run::deviceShown() const
@@ -120,7 +128,7 @@ void Run::armEnd()
 void Run::progressTick()
 {
     ++ticks_;
-    const Progress figures = progressOf(clock_.elapsed(), *stats_);
+    const Progress figures = progressOf(clock_.elapsed(), stats_->figures());
     if (onTerminal_) {
         // A line as wide as the terminal wraps, and each rewrite then leaves
         // a line behind: one column is kept free. Read at each tick, so a
@@ -157,7 +165,7 @@ void Run::finish(const QString& why)
     endedBy_ = why;
     endTimer_.stop();
     session_->suspend();
-    if (portError_ || !session_->portReady() || session_->replyReceived()) {
+    if (portError_ || answered_) {
         close();
         return;
     }
@@ -196,7 +204,7 @@ void Run::close()
                 status_ = ExitReportFailed;
         }
     } else {
-        put(stdout, summaryText(*stats_, setup_, end, options_.failOn, seen));
+        put(stdout, summaryText(stats_->figures(), setup_, end, options_.failOn, seen));
     }
     QCoreApplication::exit(status_);
 }
@@ -209,7 +217,7 @@ bool Run::writeReport(const RunEnd& end, QString* why) const
         return false;
     }
     const QByteArray bytes =
-        QJsonDocument(reportJson(*stats_, setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented);
+        QJsonDocument(reportJson(stats_->figures(), setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented);
     if (f.write(bytes) != bytes.size() || !f.commit()) {
         *why = f.errorString();
         return false;

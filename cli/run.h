@@ -53,6 +53,7 @@ private:
     qsizetype lastWidth_ = 0;
     qint64 ticks_ = 0;
     int portError_ = 0;
+    bool answered_ = true;  // the last message drew a good reply (none sent yet counts as answered)
     qint64 powerUpsAtStart_ = -1;  // power-ups counted by the first good reply; -1 before it
     bool stopping_ = false;
     bool finished_ = false;

@@ -1,6 +1,6 @@
 #include "cli/runreport.h"
 
-#include "run/runstats.h"
+#include "run/figures.h"
 
 #include <QJsonArray>
 
@@ -44,7 +44,7 @@ QStringList conditionNames(const Conditions& c)
     return out;
 }
 
-ConditionCounts conditionCounts(const RunStatistics& s, qint64 powerUpsAtStart)
+ConditionCounts conditionCounts(const Figures& s, qint64 powerUpsAtStart)
 {
     ConditionCounts c{};
     const NoteCounts notes = s.totalNotes();
@@ -69,7 +69,7 @@ Conditions occurred(const ConditionCounts& counts)
     return c;
 }
 
-Progress progressOf(qint64 elapsedMs, const RunStatistics& s)
+Progress progressOf(qint64 elapsedMs, const Figures& s)
 {
     const NoteCounts notes = s.totalNotes();
     return {elapsedMs, s.pollsSent, notes.stacked, notes.returned, notes.rejected, s.noResponses,
@@ -146,15 +146,15 @@ QJsonObject runJson(const RunSetup& setup, const RunEnd& end, const Conditions& 
 
 }  // namespace
 
-QJsonObject reportJson(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QJsonObject reportJson(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                        const ConditionCounts& counts)
 {
-    QJsonObject report = s.toJson();
+    QJsonObject report = figuresJson(s);
     report.insert(QStringLiteral("run"), runJson(setup, end, failOn, counts));
     return report;
 }
 
-QString summaryText(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QString summaryText(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                     const ConditionCounts& counts)
 {
     auto line = [](const char* label, const QString& value) {
@@ -171,9 +171,9 @@ QString summaryText(const RunStatistics& s, const RunSetup& setup, const RunEnd&
                                  .arg(setup.pollPeriod)
                                  .arg(modeName(setup.mode), setup.escrow ? QStringLiteral("on") : QStringLiteral("off"),
                                       channelList(setup.channels)));
-    text += line("started", s.startedAt().toString(Qt::ISODateWithMs));
+    text += line("started", s.startedAt.toLocalTime().toString(Qt::ISODateWithMs));
     text += line("ended", QStringLiteral("%1 (%2)").arg(end.ended.toString(Qt::ISODateWithMs), end.endedBy));
-    text += s.toText();
+    text += figuresText(s);
     text += line("conditions", seen.isEmpty() ? QStringLiteral("none") : seen.join(QStringLiteral(", ")));
     if (failOn.any())
         text += line("failed on", met.any() ? conditionNames(met).join(QStringLiteral(", ")) : QStringLiteral("nothing"));

@@ -15,7 +15,7 @@
 #include <array>
 #include <cstdint>
 
-class RunStatistics;
+struct Figures;
 
 namespace cli {
 
@@ -50,7 +50,7 @@ QStringList conditionNames(const Conditions& c);
 
 // How often each condition of --fail-on was seen. Every validator reports
 // its power-up when it starts: only one after that first report is news.
-ConditionCounts conditionCounts(const RunStatistics& s, qint64 powerUpsAtStart);
+ConditionCounts conditionCounts(const Figures& s, qint64 powerUpsAtStart);
 Conditions occurred(const ConditionCounts& counts);
 
 // The figures the progress line shows.
@@ -63,7 +63,7 @@ struct Progress {
     qint64 timeouts = 0;
     qint64 badSums = 0;
 };
-Progress progressOf(qint64 elapsedMs, const RunStatistics& s);
+Progress progressOf(qint64 elapsedMs, const Figures& s);
 
 // Where a terminal's width is not known.
 inline constexpr int DefaultProgressWidth = 79;
@@ -74,11 +74,11 @@ inline constexpr int DefaultProgressWidth = 79;
 QString progressLine(const Progress& p, int width);
 
 // The run's figures as a record's summary keeps them, and the run under "run".
-QJsonObject reportJson(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QJsonObject reportJson(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                        const ConditionCounts& counts);
 
 // The figures' own lines between the run's, in the same columns.
-QString summaryText(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QString summaryText(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                     const ConditionCounts& counts);
 
 }  // namespace cli

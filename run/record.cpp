@@ -1,6 +1,7 @@
 #include "run/record.h"
 
 #include "link/pollsession.h"
+#include "run/figures.h"
 #include "run/runstats.h"
 
 #include <QDateTime>
@@ -14,93 +15,87 @@ namespace {
 
 const char* const Header = "time,ms,dir,bytes,request,state,event,channel,checksum,note\r\n";
 
-// The event of this reply alone: the session's event text persists across
-// replies, and a record that repeated it would count one note many times.
-QString eventOf(const frames::ValidatorReply& reply)
-{
-    return frames::decodeStatus(reply, QString(), QString()).eventText;
-}
-
 }  // namespace
 
 SessionRecord::SessionRecord(PollSession& session, const RunStatistics& statistics, QObject* parent)
     : QObject(parent), session_(session), statistics_(statistics)
 {
-    connect(&session, &PollSession::messageSent, this, [this](const frames::HostMessage& m, bool repeated) {
-        if (!isRecording() || m.isEmpty())
+    connect(&session, &PollSession::messageSent, this, [this](const SentMessage& m) {
+        if (!isRecording() || m.message.isEmpty())
             return;  // nothing went on the line
         Row r;
-        r.ns = session_.lastWriteNs();
+        r.ns = m.writeNs;
         r.dir = "host";
-        r.bytes = frames::hexBytes(m.toByteArray());
-        r.request = requestText(m);
-        if (repeated)
+        r.bytes = frames::hexBytes(m.message.toByteArray());
+        r.request = requestText(m.message);
+        if (m.repeated)
             r.note = QStringLiteral("repeated");
         write(r);
     });
-    connect(&session, &PollSession::noResponse, this, [this] {
+    connect(&session, &PollSession::noResponse, this, [this](std::int64_t ns) {
         if (!isRecording())
             return;
         // Known when the next message goes out, and stamped so.
         Row r;
-        r.ns = session_.lastWriteNs();
+        r.ns = ns;
         r.dir = "timeout";
         r.note = QStringLiteral("no response");
         write(r);
     });
-    connect(&session, &PollSession::replyChecked, this,
-            [this](const frames::ValidatorReply& reply, bool good, const frames::StatusDecoding& d) {
-                if (!isRecording())
-                    return;
-                Row r;
-                r.ns = session_.lastReadNs();
-                r.dir = "validator";
-                r.bytes = frames::hexBytes(reply.toByteArray());
-                r.checksum = good ? QStringLiteral("ok") : QStringLiteral("bad");
-                // Decoded only from a frame the validator vouches for whole.
-                if (reply.isWholeFrame()) {
-                    r.state = d.stateText;
-                    r.event = eventOf(reply);
-                    r.channel = d.channelText.trimmed();
-                } else if (good) {
-                    r.note = QStringLiteral("malformed");
-                }
-                write(r);
-            });
-    connect(&session, &PollSession::bytesDiscarded, this, [this](const QByteArray& bytes) {
+    connect(&session, &PollSession::replyChecked, this, [this](const CheckedReply& c) {
         if (!isRecording())
             return;
         Row r;
-        r.ns = session_.clockNs();
+        r.ns = c.readNs;
+        r.dir = "validator";
+        r.bytes = frames::hexBytes(c.reply.toByteArray());
+        r.checksum = c.checksumOk ? QStringLiteral("ok") : QStringLiteral("bad");
+        // Decoded only from a frame the validator vouches for whole.
+        if (c.reply.isWholeFrame()) {
+            r.state = c.decoding.stateText;
+            // The event of this reply alone: one that persisted from an
+            // earlier reply would count one note many times.
+            r.event = c.replyEventText;
+            r.channel = c.decoding.channelText.trimmed();
+        } else if (c.checksumOk) {
+            r.note = QStringLiteral("malformed");
+        }
+        write(r);
+    });
+    connect(&session, &PollSession::bytesDiscarded, this, [this](const QByteArray& bytes, std::int64_t ns) {
+        if (!isRecording())
+            return;
+        Row r;
+        r.ns = ns;
         r.dir = "discarded";
         r.bytes = frames::hexBytes(bytes);
         r.note = QStringLiteral("%1 bytes").arg(bytes.size());
         write(r);
     });
-    connect(&session, &PollSession::portFailed, this, [this](int number) {
+    connect(&session, &PollSession::portFailed, this, [this](int number, std::int64_t ns) {
         if (!isRecording())
             return;
         Row r;
-        r.ns = session_.clockNs();
+        r.ns = ns;
         r.dir = "error";
         r.note = QString::number(number);
         write(r);
     });
-    connect(&session, &PollSession::started, this, [this] {
+    connect(&session, &PollSession::started, this, [this](PollMode mode, std::int64_t ns) {
         if (isRecording())
-            operatorRow(QStringLiteral("polling started, %1").arg(pollModeCaption(session_.mode())));
+            operatorRow(QStringLiteral("polling started, %1").arg(pollModeCaption(mode)), ns);
     });
-    connect(&session, &PollSession::stopped, this, [this] {
+    connect(&session, &PollSession::stopped, this, [this](std::int64_t ns) {
         if (isRecording())
-            operatorRow(QStringLiteral("polling stopped"));
+            operatorRow(QStringLiteral("polling stopped"), ns);
     });
-    connect(&session, &PollSession::suspended, this, [this] {
+    connect(&session, &PollSession::suspended, this, [this](std::int64_t ns) {
         if (isRecording())
-            operatorRow(QStringLiteral("polling stopped"));
+            operatorRow(QStringLiteral("polling stopped"), ns);
     });
-    connect(&session, &PollSession::modeChanged, this, [this](PollMode mode) {
+    connect(&session, &PollSession::modeChanged, this, [this](PollMode mode, std::int64_t ns) {
         if (isRecording())
-            operatorRow(QStringLiteral("mode %1").arg(pollModeCaption(mode)));
+            operatorRow(QStringLiteral("mode %1").arg(pollModeCaption(mode)), ns);
     });
 }
 
@@ -184,7 +179,7 @@ bool SessionRecord::start(const QString& path, bool append, QString* error)
     startNs_ = session_.clockNs();
     rows_ = 0;
     starting_ = true;
-    operatorRow(QStringLiteral("record started"));
+    operatorRow(QStringLiteral("record started"), startNs_);
     starting_ = false;
     if (!isRecording()) {
         path_.clear();
@@ -206,17 +201,17 @@ void SessionRecord::stop()
 void SessionRecord::close(bool writeStopRow)
 {
     if (writeStopRow)
-        operatorRow(QStringLiteral("record stopped"));
+        operatorRow(QStringLiteral("record stopped"), session_.clockNs());
     if (file_.isOpen())
         file_.close();
     writeSummary();
     emit recordingChanged(false);
 }
 
-void SessionRecord::operatorRow(const QString& note)
+void SessionRecord::operatorRow(const QString& note, std::int64_t ns)
 {
     Row r;
-    r.ns = session_.clockNs();
+    r.ns = ns;
     r.dir = "operator";
     r.note = note;
     write(r);
@@ -277,7 +272,7 @@ void SessionRecord::writeSummary()
 {
     if (path_.isEmpty())
         return;
-    QJsonObject o = statistics_.toJson();
+    QJsonObject o = figuresJson(statistics_.figures());
     o.insert(QStringLiteral("record"), path_);
     const QDateTime now = QDateTime::currentDateTime();
     o.insert(QStringLiteral("ended"), now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs));

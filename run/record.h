@@ -67,7 +67,7 @@ private:
         QString bytes, request, state, event, channel, checksum, note;
     };
     void write(const Row& row);
-    void operatorRow(const QString& note);
+    void operatorRow(const QString& note, std::int64_t ns);
     void close(bool writeStopRow);
     void writeSummary();
 

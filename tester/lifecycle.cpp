@@ -60,8 +60,7 @@ void MAIN64K::Form_Load()
     }
 
     try {
-        for (int i = 7; i < frames::ChannelCount; ++i)
-            setCheckValue(Check1[i], 0);
+        // The load has applied what a damaged file keeps.
         settle();
         ValueChg();
         session_->setMode(PollMode::Normal);

@@ -54,7 +54,7 @@ void MAIN64K::connectSession()
     connect(Check6, &QPushButton::toggled, this, [s](bool on) { s->setEscrow(on); });
 
     connect(s, &PollSession::pollBegins, this, [this] {
-        Shape2[0]->setFillColor(255);
+        Shape2[0]->setFillColor(Lamp::Lit);
         LEDBlink->setEnabled(true);
     });
     connect(s, &PollSession::messageBuilt, this, [this](const frames::HostMessage& m) {
@@ -70,9 +70,9 @@ void MAIN64K::connectSession()
             break;
         }
     });
-    connect(s, &PollSession::messageSent, this, [this] { ShowHostMessage(); });
-    connect(s, &PollSession::replyChecked, this, [this] { replyChecked(); });
-    connect(s, &PollSession::noteStacked, this, [this] { CountStackedNote(); });
+    connect(s, &PollSession::messageSent, this, &MAIN64K::ShowHostMessage);
+    connect(s, &PollSession::replyChecked, this, &MAIN64K::replyChecked);
+    connect(s, &PollSession::noteStacked, this, &MAIN64K::CountStackedNote);
     // START POLL springs back when the session stops by itself.
     connect(s, &PollSession::stopped, this, [this] { setCheckValue(Check4, 0); });
     connect(s, &PollSession::portFailed, this, [this](int number) { portFailed(number); });

@@ -48,15 +48,15 @@ public:
 
     // What the session reports, painted.
     void PollTime_Timer();
-    void ShowHostMessage();
-    void ShowValidatorReply();
+    void ShowHostMessage(const SentMessage& sent);
+    void ShowValidatorReply(const CheckedReply& checked);
     void LEDBlink_Timer();
 
     // Operator controls and tally.
     void Command1_Click();
     void Check4_Click();
     void Command2_Click();
-    void CountStackedNote();
+    void CountStackedNote(int channel);
     void ValueChg();
 
     // For this run the port is this device, whatever the port number names:
@@ -71,7 +71,13 @@ public:
     PollSession* session() { return session_.get(); }
     const PollSession* session() const { return session_.get(); }
     const QString& settingsPath() const { return SettingsPath; }
-    // Host lines written since the panes were last cleared, held at 17 once they scroll.
+    // Rows of each trace pane.
+    static constexpr int TraceRows = 16;
+    // Channels 1 to 7 have a denomination the operator names.
+    static constexpr int NamedChannels = 7;
+
+    // Host lines written since the panes were last cleared, held at
+    // TraceRows + 1 once they scroll.
     int traceRow() const { return TraceRow; }
     // Notes stacked per channel since the last reset; the counts' captions show them.
     const std::array<std::int64_t, frames::ChannelCount>& tally() const { return StackedCounts; }
@@ -116,8 +122,8 @@ public:
     QPushButton* Check4 = nullptr;
     Label* Label1 = nullptr;
     Label* Label17 = nullptr;
-    std::array<Label*, 16> Label18{};
-    std::array<Label*, 16> Label20{};
+    std::array<Label*, TraceRows> Label18{};
+    std::array<Label*, TraceRows> Label20{};
     Line* Line4 = nullptr;
     std::array<Lamp*, 2> Shape2{};
     std::array<Label*, 2> Label12{};
@@ -146,7 +152,8 @@ private:
     void showPollMode();
     void showPortError(int number);
     void portFailed(int number);
-    void replyChecked();
+    void replyChecked(const CheckedReply& checked);
+    void showNoResponse();
     void clearTrace();
     void setUpRecord();
     void showRecordTitle();

@@ -1,5 +1,5 @@
 // The tester window's side of SETUP.INI.
-#include "settings/settings.h"
+#include "settings/rules.h"
 #include "tester/main64k.h"
 
 #include <QCheckBox>
@@ -13,11 +13,11 @@ void MAIN64K::LoadSettings()
     SettingsPath = where.path;
     settingsAsFound_.clear();
     auto defaults = [this] {
-        DisplayScheme = 1;
-        session_->setPortNumber(1);
-        Text2->setText(QStringLiteral("100"));
+        DisplayScheme = settings::FirstRun.displayScheme;
+        session_->setPortNumber(settings::FirstRun.comPort);
+        Text2->setText(settings::FirstRun.pollRate);
         for (int i = 0; i < frames::ChannelCount; ++i)
-            setCheckValue(Check1[i], i <= 6 ? 1 : 0);
+            setCheckValue(Check1[i], settings::FirstRun.channels[i]);
     };
     if (settings::inspectPath(where.readPath).kind == settings::PathKind::Missing) {
         defaults();
@@ -33,7 +33,8 @@ void MAIN64K::LoadSettings()
         throw;
     }
     SettingsText = settings::settingsText(bytes);
-    const settings::LoadedSettings s = settings::parseSettings(SettingsText);
+    settings::LoadedSettings s = settings::parseSettings(SettingsText);
+    settings::applyDamagedFileRule(s);
     if (s.comPort)
         session_->setPortNumber(*s.comPort);
     if (s.pollRate)

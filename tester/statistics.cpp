@@ -123,12 +123,12 @@ void StatisticsWindow::showEvent(QShowEvent* event)
 
 void StatisticsWindow::refresh()
 {
-    figures_->setText(statistics_.counting() ? statistics_.toText().trimmed()
-                                             : QStringLiteral("Polling has not started."));
+    const Figures figures = statistics_.figures();
+    figures_->setText(statisticsWindowText(figures));
     std::vector<NoteChart::Group> groups;
     for (int c = 1; c <= frames::ChannelCount; ++c)
         groups.push_back({c, 0, 0, 0});
-    for (const auto& [channel, n] : statistics_.notes) {
+    for (const auto& [channel, n] : figures.notes) {
         auto it = std::find_if(groups.begin(), groups.end(), [c = channel](const NoteChart::Group& g) { return g.channel == c; });
         if (it == groups.end())
             it = groups.insert(std::upper_bound(groups.begin(), groups.end(), channel,

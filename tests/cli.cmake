@@ -2,6 +2,9 @@
 # real program against the real simulator, the manual page against --help.
 pollbench_test(test_options test_options.cpp settingstext.h)
 target_link_libraries(test_options PRIVATE pollbench_cli)
+# The run's progress line, summary and report as pure functions.
+pollbench_test(test_runreport test_runreport.cpp)
+target_link_libraries(test_runreport PRIVATE pollbench_cli)
 
 pollbench_test(test_cli test_cli.cpp simprocess.h modal.h settingstext.h)
 target_compile_definitions(test_cli PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>"
