@@ -1,12 +1,11 @@
 #include "settings/settings.h"
 
 #include "settings/decimal.h"
+#include "files/wholefile.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace settings {
@@ -29,26 +28,6 @@ const std::array<QLatin1StringView, LineCount> KeyPrefixes{{
 QString settingsPath(const QString& programDir)
 {
     return QDir(programDir).filePath(QStringLiteral("SETUP.INI"));
-}
-
-PathState inspectPath(const QString& path)
-{
-    // Follow the links one at a time, as far as a system would.
-    QString at = path;
-    for (int depth = 0; QFileInfo(at).isSymLink(); ++depth) {
-        if (depth == 40)
-            return {PathKind::Other, at, path + QStringLiteral(" is a link that loops")};
-        at = QFileInfo(at).symLinkTarget();
-    }
-    const QFileInfo found(at);
-    if (!found.exists())
-        return {PathKind::Missing, at, {}};
-    if (found.isFile())
-        return {PathKind::Regular, at, {}};
-    const QString what = found.isDir() ? QStringLiteral("a folder") : QStringLiteral("not a regular file");
-    if (at == path)
-        return {PathKind::Other, at, QStringLiteral("%1 is %2").arg(path, what)};
-    return {PathKind::Other, at, QStringLiteral("%1 leads to %2, which is %3").arg(path, at, what)};
 }
 
 Location locateSettings(const QString& programDir, const QString& userDir)
@@ -184,49 +163,18 @@ QByteArray settingsFileBytes(const SavedSettings& s)
 
 namespace {
 
-// A copy a killed save left: the file's name, a dot and six letters or digits.
-bool isSaveCopyName(const QString& name, const QString& fileName)
-{
-    if (name.size() != fileName.size() + 7 || !name.startsWith(fileName + QLatin1Char('.')))
-        return false;
-    for (qsizetype i = fileName.size() + 1; i < name.size(); ++i)
-        if (!name[i].isLetterOrNumber() || name[i].unicode() > 127)
-            return false;
-    return true;
-}
-
-// An hour leaves alone the copy of a save another running copy of the
-// program may be making right now.
-void removeStaleCopies(const QString& target)
-{
-    const QFileInfo file(target);
-    const QDateTime cutOff = QDateTime::currentDateTimeUtc().addSecs(-3600);
-    const QFileInfoList candidates = QDir(file.absolutePath())
-                                         .entryInfoList({file.fileName() + QStringLiteral(".??????")},
-                                                        QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo& c : candidates)
-        if (isSaveCopyName(c.fileName(), file.fileName()) && c.lastModified().toUTC() < cutOff)
-            QFile::remove(c.absoluteFilePath());
-}
-
 // Replaces path whole with bytes, never anything but a regular file.
 void replaceWhole(const QString& path, const QByteArray& bytes)
 {
-    const PathState state = inspectPath(path);
-    if (state.kind == PathKind::Other)
-        throw NotRegularFile(state.why.toStdString());
+    const QString refused = files::whyNotWritable(path);
+    if (!refused.isEmpty())
+        throw NotRegularFile(refused.toStdString());
     // The user's own settings folder does not exist before the first save.
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        throw FileError("cannot create " + path.toStdString() + ": " + f.errorString().toStdString());
-    // The buffer goes out here and not in commit(): commit() does not see a
-    // short write at its own flush and would put a truncated file in place.
-    if (f.write(bytes) != bytes.size() || !f.flush())
-        throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
-    if (!f.commit())
-        throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
-    removeStaleCopies(state.target);
+    QString why;
+    if (!files::replaceWhole(path, bytes, &why))
+        throw FileError(why.toStdString());
+    files::removeLeftCopies(path);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "tester/main64k.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -93,6 +94,7 @@ private slots:
     void closeAfterLoad_data();
     void closeAfterLoad();
     void damagedCopyRefused();
+    void closeKeepsOperatorsFiles();
 };
 
 void TestLifecycle::firstRun()
@@ -392,6 +394,36 @@ void TestLifecycle::damagedCopyRefused()
              qPrintable(boxes.texts[0]));
     QCOMPARE(readFile(path), damaged);
     QVERIFY(QFileInfo(path + ".bak").isDir());
+}
+
+// Files beside SETUP.INI that look like a save's copy are the operator's:
+// the close leaves them, however old, and removes only its own leftovers.
+void TestLifecycle::closeKeepsOperatorsFiles()
+{
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-3 * 3600);
+    const QStringList theirs{"SETUP.INI.backup", "SETUP.INI.orig01", "SETUP.INI.200101", "SETUP.INI.aB3dE9"};
+    for (const QString& name : theirs + QStringList{"SETUP.INI.~pollbench-Xy12Zw.tmp"}) {
+        QFile f(d.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("Sys.Color   = 1\r\n");
+        f.flush();
+        QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    ModalCloser boxes;
+    MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.Form_Load();
+    w.show();
+    QVERIFY(w.close());
+    QCOMPARE(boxes.count(), 0);
+    QStringList left = d.entryList(QDir::Files | QDir::Hidden);
+    left.sort();
+    QStringList expected = theirs + QStringList{"SETUP.INI"};
+    expected.sort();
+    QCOMPARE(left, expected);
+    for (const QString& name : theirs)
+        QCOMPARE(readFile(d.filePath(name)), QByteArray("Sys.Color   = 1\r\n"));
 }
 
 QTEST_MAIN(TestLifecycle)

@@ -363,7 +363,8 @@ void TestSettings::damagedCopy()
 }
 
 // Copies of saves killed before their rename are removed by the next save
-// once an hour old; nothing else beside the file is touched.
+// once an hour old. They carry a name of their own; anything else beside
+// the file, however much it looks like a copy, is left alone.
 void TestSettings::staleCopies()
 {
     QTemporaryDir dir;
@@ -378,29 +379,34 @@ void TestSettings::staleCopies()
         if (when.isValid())
             QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
     };
-    make("SETUP.INI.aB3dE9", old);                                       // stale: removed
-    make("SETUP.INI.Zz0000", old);                                       // stale: removed
-    make("SETUP.INI.Qw12Er", QDateTime::currentDateTimeUtc().addSecs(-600));  // a save under way elsewhere
+    make("SETUP.INI.~pollbench-aB3dE9.tmp", old);                                // stale: removed
+    make("SETUP.INI.~pollbench-Zz0000.tmp", old);                                // stale: removed
+    make("SETUP.INI.~pollbench-Qw12Er.tmp", QDateTime::currentDateTimeUtc().addSecs(-600));  // a save under way
+    make("SETUP.INI.aB3dE9", old);  // the name an earlier version gave its copies, or an operator's file
+    make("SETUP.INI.backup", old);
+    make("SETUP.INI.200101", old);
     make("SETUP.INI.bak", old);
-    make("SETUP.INI.notes1x", old);                                      // seven characters
-    make("SETUP.INI.ab-cde", old);                                       // not letters and digits
-    make("setup.ini.aB3dE9", old);                                       // another name
-    make("other.aB3dE9", old);
-    QVERIFY(QFile::link(d.filePath("other.aB3dE9"), d.filePath("SETUP.INI.Ln0000")));
+    make("SETUP.INI.~pollbench-aB3dE.tmp", old);   // five characters
+    make("SETUP.INI.~pollbench-ab-cde.tmp", old);  // not letters and digits
+    make("setup.ini.~pollbench-aB3dE9.tmp", old);  // another name
+    make("other.~pollbench-aB3dE9.tmp", old);
+    QVERIFY(QFile::link(d.filePath("other.~pollbench-aB3dE9.tmp"), d.filePath("SETUP.INI.~pollbench-Ln0000.tmp")));
     make("SETUP.INI", {});
 
     writeSettingsFile(path, SavedSettings{});
     QStringList left = d.entryList(QDir::Files | QDir::Hidden | QDir::System);
     left.sort();
-    QCOMPARE(left, (QStringList{"SETUP.INI", "SETUP.INI.Ln0000", "SETUP.INI.Qw12Er", "SETUP.INI.ab-cde",
-                                "SETUP.INI.bak", "SETUP.INI.notes1x", "other.aB3dE9", "setup.ini.aB3dE9"}));
+    QCOMPARE(left, (QStringList{"SETUP.INI", "SETUP.INI.200101", "SETUP.INI.aB3dE9", "SETUP.INI.backup",
+                                "SETUP.INI.bak", "SETUP.INI.~pollbench-Ln0000.tmp", "SETUP.INI.~pollbench-Qw12Er.tmp",
+                                "SETUP.INI.~pollbench-aB3dE.tmp", "SETUP.INI.~pollbench-ab-cde.tmp",
+                                "other.~pollbench-aB3dE9.tmp", "setup.ini.~pollbench-aB3dE9.tmp"}));
 
     // A save that fails removes nothing.
-    make("SETUP.INI.aB3dE9", old);
+    make("SETUP.INI.~pollbench-aB3dE9.tmp", old);
     QVERIFY(QFile::remove(path));
     QVERIFY(d.mkdir("SETUP.INI"));
     QVERIFY_THROWS_EXCEPTION(NotRegularFile, writeSettingsFile(path, SavedSettings{}));
-    QVERIFY(QFileInfo::exists(d.filePath("SETUP.INI.aB3dE9")));
+    QVERIFY(QFileInfo::exists(d.filePath("SETUP.INI.~pollbench-aB3dE9.tmp")));
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

@@ -1,0 +1,28 @@
+// Replacing a file whole: the new bytes go to a copy beside it, which takes
+// the file's name only once every byte of it is written and on the disk. A
+// write that does not complete leaves the old file exactly as it was.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace files {
+
+// Replaces path with bytes. Links are followed: the file they lead to is
+// replaced and the link stays. Only a regular file or a new one is written
+// (see whyNotWritable); an existing file that may not be written is not
+// replaced either. False, with why (one line for the operator), when the
+// file was left as it was.
+bool replaceWhole(const QString& path, const QByteArray& bytes, QString* why);
+
+// The copy a replace writes before it is put in place: the file's name,
+// ".~pollbench-", six letters or digits and ".tmp". No one names a file of
+// their own so; only such names are ever removed.
+bool isReplaceCopyName(const QString& name, const QString& fileName);
+
+// Removes the copies that replaces of path killed before they were done
+// left behind, once they are an hour old: a younger one may belong to a
+// replace another copy of the program is making right now.
+void removeLeftCopies(const QString& path);
+
+}  // namespace files
