@@ -184,6 +184,29 @@ bool replaceWhole(const QString& path, const QByteArray& bytes, QString* why)
     return true;
 }
 
+bool writeNew(const QString& path, const QByteArray& bytes, QString* why, bool* exists)
+{
+    if (exists)
+        *exists = false;
+    const int fd = createNew(path, QString());
+    if (fd < 0) {
+        if (exists)
+            *exists = errno == EEXIST;
+        if (why)
+            *why = QStringLiteral("cannot create %1: %2").arg(path, errnoText(errno));
+        return false;
+    }
+    const bool written = writeAll(fd, bytes);
+    const int writeError = errno;
+    if (syncAndClose(fd) && written)
+        return true;
+    const int e = written ? errno : writeError;
+    removeCopy(path);  // made just now, by this call
+    if (why)
+        *why = QStringLiteral("cannot write %1: %2").arg(path, errnoText(e));
+    return false;
+}
+
 bool isReplaceCopyName(const QString& name, const QString& fileName)
 {
     const qsizetype head = fileName.size() + CopyMark.size();

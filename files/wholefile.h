@@ -15,6 +15,11 @@ namespace files {
 // file was left as it was.
 bool replaceWhole(const QString& path, const QByteArray& bytes, QString* why);
 
+// Writes bytes to path, which must not exist yet: an existing file, or
+// anything else at that name, is never touched (exists is set then). False,
+// with why, when nothing is left at path.
+bool writeNew(const QString& path, const QByteArray& bytes, QString* why, bool* exists = nullptr);
+
 // The copy a replace writes before it is put in place: the file's name,
 // ".~pollbench-", six letters or digits and ".tmp". No one names a file of
 // their own so; only such names are ever removed.

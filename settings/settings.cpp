@@ -177,6 +177,10 @@ void replaceWhole(const QString& path, const QByteArray& bytes)
     files::removeLeftCopies(path);
 }
 
+// Past this many copies something else is wrong; the save is not held up
+// by a search through them all.
+constexpr int MaxDamagedCopies = 1000;
+
 }  // namespace
 
 void writeSettingsFile(const QString& path, const SavedSettings& s)
@@ -184,14 +188,42 @@ void writeSettingsFile(const QString& path, const SavedSettings& s)
     replaceWhole(path, settingsFileBytes(s));
 }
 
+bool saveLosesValues(const QByteArray& asFound, const SavedSettings& asLoaded)
+{
+    const QList<QByteArray> saved = settingsFileBytes(asLoaded).split('\n');
+    QString text = settingsText(asFound);
+    // Read as the load reads it: each line up to its CR LF, the last one
+    // also without.
+    for (int line = 0; !text.isEmpty(); ++line) {
+        if (line >= LineCount)
+            return true;  // lines the save does not write
+        const qsizetype end = text.indexOf(QLatin1StringView("\r\n"));
+        const QString found = end < 0 ? text : text.left(end);
+        if (found.toLatin1() != saved[line].chopped(1))  // without its CR
+            return true;
+        text = end < 0 ? QString() : text.mid(end + 2);
+    }
+    return false;
+}
+
 QString damagedCopyPath(const QString& path)
 {
     return path + QStringLiteral(".bak");
 }
 
-void keepDamagedCopy(const QString& path, const QByteArray& asFound)
+QString keepDamagedCopy(const QString& path, const QByteArray& asFound)
 {
-    replaceWhole(damagedCopyPath(path), asFound);
+    const QString first = damagedCopyPath(path);
+    for (int n = 0; n < MaxDamagedCopies; ++n) {
+        const QString name = n == 0 ? first : QStringLiteral("%1.%2").arg(first).arg(n);
+        bool taken = false;
+        QString why;
+        if (files::writeNew(name, asFound, &why, &taken))
+            return name;
+        if (!taken)
+            throw FileError(why.toStdString());
+    }
+    throw FileError(QStringLiteral("%1 to %1.%2 are all taken").arg(first).arg(MaxDamagedCopies - 1).toStdString());
 }
 
 }  // namespace settings

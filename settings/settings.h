@@ -109,9 +109,18 @@ QByteArray settingsFileBytes(const SavedSettings& s);
 // but a regular file or nothing, FileError when it cannot be written.
 void writeSettingsFile(const QString& path, const SavedSettings& s);
 
-// A damaged file, as it was read, goes to path.bak before a save replaces
-// it. Throws as writeSettingsFile.
-void keepDamagedCopy(const QString& path, const QByteArray& asFound);
+// Whether the save after a load would drop anything the file held: it
+// writes what the load took in (asLoaded), and the file (asFound) holds no
+// line that this does not give back as it is. A file that ends early, or
+// whose last line lacks its CR LF, loses nothing when the lines it has come
+// back alike.
+bool saveLosesValues(const QByteArray& asFound, const SavedSettings& asLoaded);
+
+// A damaged file, as it was read, is kept beside path before a save replaces
+// it: as path.bak, or path.bak.1, .2, ... when that is taken; an existing
+// file is never replaced. Returns the name it went to. Throws as
+// writeSettingsFile.
+QString keepDamagedCopy(const QString& path, const QByteArray& asFound);
 QString damagedCopyPath(const QString& path);
 
 }  // namespace settings

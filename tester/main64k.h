@@ -6,6 +6,7 @@
 #include "link/intervaltimer.h"
 #include "link/pollsession.h"
 #include "link/record.h"
+#include "settings/settings.h"
 #include "tester/widgets.h"
 
 #include <QByteArray>
@@ -43,7 +44,8 @@ public:
     void Form_Load();
     void Form_Unload();
     void LoadSettings();
-    void SaveSettings();
+    // Returns where a damaged file's copy went; empty when none was made.
+    QString SaveSettings();
 
     // What the session reports, painted.
     void PollTime_Timer();
@@ -150,6 +152,8 @@ private:
     std::int16_t TraceRow = 0;
     std::array<std::int64_t, frames::ChannelCount> StackedCounts{};
     QByteArray settingsAsFound_;  // a damaged settings file as loaded, kept as SETUP.INI.bak at close
+    settings::SavedSettings currentSettings() const;
+    void dropCopyIfNothingLost();
     std::unique_ptr<PollSession> session_;
     std::unique_ptr<SessionRecord> record_;
     StatisticsWindow* statistics_ = nullptr;

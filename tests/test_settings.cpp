@@ -47,6 +47,8 @@ private slots:
     void notRegularLeftAlone_data();
     void notRegularLeftAlone();
     void damagedCopy();
+    void saveLoses_data();
+    void saveLoses();
     void staleCopies();
 };
 
@@ -348,18 +350,56 @@ void TestSettings::notRegularLeftAlone()
     QCOMPARE(d.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System), before);
 }
 
+// Each copy takes the first free name; nothing that is there is replaced,
+// whatever it is.
 void TestSettings::damagedCopy()
 {
     QTemporaryDir dir;
+    const QDir d(dir.path());
     const QString path = settingsPath(dir.path());
     QByteArray asFound = iniBytes(withLines({{2, "Com.Setting = 99999999999"}}), "\n");
     asFound += QByteArray("\0\xff tail", 7);
-    keepDamagedCopy(path, asFound);
-    QCOMPARE(damagedCopyPath(path), path + ".bak");
-    QFile f(path + ".bak");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), asFound);
+    QCOMPARE(keepDamagedCopy(path, asFound), path + ".bak");
+    QCOMPARE(keepDamagedCopy(path, "second"), path + ".bak.1");
+    QVERIFY(d.mkdir("SETUP.INI.bak.2"));
+    QVERIFY(QFile::link("nowhere", d.filePath("SETUP.INI.bak.3")));
+    QCOMPARE(keepDamagedCopy(path, "third"), path + ".bak.4");
+    auto read = [](const QString& p) {
+        QFile f(p);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    };
+    QCOMPARE(read(path + ".bak"), asFound);
+    QCOMPARE(read(path + ".bak.1"), QByteArray("second"));
+    QCOMPARE(read(path + ".bak.4"), QByteArray("third"));
+    QVERIFY(QFileInfo(path + ".bak.3").isSymLink() && !QFileInfo::exists(d.filePath("nowhere")));
     QVERIFY(!QFileInfo::exists(path));  // the copy alone; the save is the caller's next step
+}
+
+void TestSettings::saveLoses_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("loses");
+    const QByteArray whole = iniBytes(DefaultLines);
+    QByteArray unended = whole;
+    unended.chop(2);
+    QTest::newRow("the file the save writes") << whole << false;
+    QTest::newRow("LF line ends") << iniBytes(DefaultLines, "\n") << false;
+    QTest::newRow("17 lines") << iniBytes(DefaultLines.mid(0, 17)) << false;
+    QTest::newRow("last line without CR LF") << unended << false;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("a channel the load cleared") << iniBytes(withLines({{19, "9th.Check   = 1"}})) << true;
+    QTest::newRow("a value line the save rewrites") << iniBytes(withLines({{4, "1st.Value   = 42"}})) << true;
+    QTest::newRow("a 24th line") << whole + "extra\r\n" << true;
+    QTest::newRow("a key name of its own") << iniBytes(withLines({{3, "Rate = 100"}})) << true;
+}
+
+// What the load took in is the default file; only what it would not give
+// back calls for a copy.
+void TestSettings::saveLoses()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, loses);
+    QCOMPARE(saveLosesValues(file, SavedSettings{}), loses);
 }
 
 // Copies of saves killed before their rename are removed by the next save
