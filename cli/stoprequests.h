@@ -1,4 +1,5 @@
-// A request to end an unattended run from outside (SIGINT, SIGTERM; on
+// A request to end an unattended run from outside (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT, with SIGPIPE and SIGXFSZ ignored meanwhile; on
 // Windows Ctrl+C, Ctrl+Break and the console closing), delivered on the
 // event loop so the run can close its port and write its report.
 #pragma once
@@ -18,7 +19,7 @@ public:
     ~StopRequests() override;
 
 signals:
-    // What asked: "SIGINT", "SIGTERM", "Ctrl+C", ...
+    // What asked: "SIGINT", "SIGTERM", "SIGHUP", "Ctrl+C", ...
     void requested(const QString& what);
 
 private:
