@@ -1,5 +1,6 @@
 #include "link/runstats.h"
 
+#include "link/isotime.h"
 #include "link/pollsession.h"
 
 #include <QJsonArray>
@@ -225,7 +226,7 @@ QJsonObject RunStatistics::toJson() const
     notesJson.insert(QStringLiteral("per_channel"), channels);
 
     return {
-        {QStringLiteral("started"), startedAt().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("started"), isoTime(startedAt())},
         {QStringLiteral("seconds"), rounded(elapsedSeconds(), 3)},
         {QStringLiteral("polls"), QJsonObject{{QStringLiteral("sent"), qint64(pollsSent)},
                                               {QStringLiteral("repeats"), qint64(repeats)}}},
