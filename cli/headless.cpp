@@ -2,7 +2,11 @@
 
 #include "cli/recording.h"
 #include "cli/stoprequests.h"
+#include "files/pathrule.h"
+#include "files/wholefile.h"
+#include "link/isotime.h"
 #include "link/qtport.h"
+#include "link/record.h"
 #include "link/runstats.h"
 #include "settings/settings.h"
 
@@ -12,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QTimer>
 
@@ -28,10 +31,17 @@ namespace cli {
 
 namespace {
 
+// A pipe whose reader has quit, or a file that is full: written to no more,
+// and the run goes on.
+bool stderrGone = false;
+
 void put(std::FILE* to, const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), to);
-    std::fflush(to);
+    if (to == stderr && stderrGone)
+        return;
+    const bool ok = std::fputs(text.toLocal8Bit().constData(), to) >= 0;
+    if ((std::fflush(to) != 0 || !ok) && to == stderr)
+        stderrGone = true;
 }
 
 void tell(const QString& text)
@@ -173,8 +183,20 @@ public:
     // False, with why, when the run cannot begin.
     bool begin(QString* why)
     {
-        if (!options_.record.isEmpty() && !startRecording(*session_, options_.record, this, why))
-            return false;
+        if (!options_.record.isEmpty()) {
+            SessionRecord* record = startRecording(*session_, options_.record, this, why);
+            if (!record)
+                return false;
+            // Told as it happens, and again in the report and the exit status.
+            connect(record, &SessionRecord::failed, this, [this](const QString& message) {
+                recordError_ = message;
+                tellBetweenProgress(message);
+            });
+            connect(record, &SessionRecord::summaryFailed, this, [this](const QString& message) {
+                summaryError_ = message;
+                tellBetweenProgress(message);
+            });
+        }
         clock_.start();
         if (options_.durationMs)
             armEnd();
@@ -194,6 +216,15 @@ private:
         for (int i = 0; i < ConditionCount; ++i)
             c.set(std::size_t(i), counts[std::size_t(i)] > 0);
         return c;
+    }
+
+    // A line of its own, also when the progress line is up on a terminal.
+    void tellBetweenProgress(const QString& text)
+    {
+        if (progressShown_)
+            put(stderr, QStringLiteral("\n"));
+        progressShown_ = false;
+        tell(text);
     }
 
     QString deviceShown() const
@@ -291,10 +322,14 @@ private:
         if (met.any())
             tell(QStringLiteral("failed on %1").arg(conditionNames(met).join(QStringLiteral(", "))));
 
+        // A file of the run that was not written whole is a failed run.
+        const bool filesFailed = !recordError_.isEmpty() || !summaryError_.isEmpty();
+        if (filesFailed && status_ != ExitPortFailed)
+            status_ = ExitReportFailed;
         if (!options_.report.isEmpty()) {
             QString why;
             if (!writeReport(&why)) {
-                tell(QStringLiteral("cannot write the report %1: %2").arg(options_.report, why));
+                tell(QStringLiteral("the report was not written: %1").arg(why));
                 if (status_ != ExitPortFailed)
                     status_ = ExitReportFailed;
             }
@@ -319,7 +354,7 @@ private:
             {QStringLiteral("mode"), modeName(setup_.mode)},
             {QStringLiteral("escrow"), setup_.escrow},
             {QStringLiteral("channels"), channels},
-            {QStringLiteral("ended"), ended_.toString(Qt::ISODateWithMs)},
+            {QStringLiteral("ended"), isoTime(ended_)},
             {QStringLiteral("ended_by"), endedBy_},
             {QStringLiteral("fail_on"), QJsonArray::fromStringList(conditionNames(options_.failOn))},
             {QStringLiteral("failed_on"), QJsonArray::fromStringList(conditionNames(occurred() & options_.failOn))},
@@ -327,6 +362,12 @@ private:
         };
         if (portError_)
             run.insert(QStringLiteral("port_error"), portError_);
+        if (!options_.record.isEmpty())
+            run.insert(QStringLiteral("record"), options_.record);
+        if (!recordError_.isEmpty())
+            run.insert(QStringLiteral("record_error"), recordError_);
+        if (!summaryError_.isEmpty())
+            run.insert(QStringLiteral("summary_error"), summaryError_);
         return run;
     }
 
@@ -340,17 +381,7 @@ private:
 
     bool writeReport(QString* why) const
     {
-        QSaveFile f(options_.report);
-        if (!f.open(QIODevice::WriteOnly)) {
-            *why = f.errorString();
-            return false;
-        }
-        const QByteArray bytes = QJsonDocument(reportJson()).toJson(QJsonDocument::Indented);
-        if (f.write(bytes) != bytes.size() || !f.commit()) {
-            *why = f.errorString();
-            return false;
-        }
-        return true;
+        return files::replaceWhole(options_.report, QJsonDocument(reportJson()).toJson(QJsonDocument::Indented), why);
     }
 
     // The statistics' own lines between the run's, in the same columns.
@@ -372,13 +403,17 @@ private:
                                      .arg(modeName(setup_.mode),
                                           setup_.escrow ? QStringLiteral("on") : QStringLiteral("off"),
                                           channelList(setup_.channels)));
-        text += line("started", stats().startedAt().toString(Qt::ISODateWithMs));
-        text += line("ended", QStringLiteral("%1 (%2)").arg(ended_.toString(Qt::ISODateWithMs), endedBy_));
+        text += line("started", isoTime(stats().startedAt()));
+        text += line("ended", QStringLiteral("%1 (%2)").arg(isoTime(ended_), endedBy_));
         text += stats().toText();
         text += line("conditions", seen.isEmpty() ? QStringLiteral("none") : seen.join(QStringLiteral(", ")));
         if (options_.failOn.any())
             text += line("failed on",
                          met.any() ? conditionNames(met).join(QStringLiteral(", ")) : QStringLiteral("nothing"));
+        if (!recordError_.isEmpty())
+            text += line("record error", recordError_);
+        if (!summaryError_.isEmpty())
+            text += line("summary error", summaryError_);
         text += line("exit status", QString::number(status_));
         return text;
     }
@@ -393,6 +428,8 @@ private:
     QElapsedTimer clock_;
     QDateTime ended_;
     QString endedBy_;
+    QString recordError_;   // why the record stopped early
+    QString summaryError_;  // why the record's summary was not written
     bool onTerminal_ = false;
     bool progressShown_ = false;
     qsizetype lastWidth_ = 0;
@@ -404,16 +441,37 @@ private:
     int status_ = ExitCompleted;
 };
 
-// A report that cannot be written is told before the night is spent, not after.
-bool reportWritable(const QString& path, QString* why)
+// Every file the run will write, checked before the night is spent: no two
+// on one path, none on the serial line, and each a regular file or a new
+// one. Empty when all is well, or the one line that says what is wrong.
+QString outputsProblem(const Options& options, const RunSetup& setup, const QString& programDir)
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        *why = f.errorString();
-        return false;
+    const QString device = !setup.device.isEmpty() ? setup.device : portDeviceName(setup.port, programDir);
+    const QString summary = options.record.isEmpty() ? QString() : SessionRecord::summaryPath(options.record);
+    const struct {
+        const char* option;
+        QString path;
+    } outputs[] = {{"--record", options.record}, {"--report", options.report}};
+    for (const auto& out : outputs) {
+        if (out.path.isEmpty())
+            continue;
+        if (!device.isEmpty() && files::samePlace(out.path, device))
+            return QStringLiteral("%1: %2 is the serial line of this run").arg(QLatin1String(out.option), out.path);
     }
-    f.cancelWriting();  // the temporary copy goes; an existing report stays as it is
-    return true;
+    if (!options.record.isEmpty() && !options.report.isEmpty()) {
+        if (files::samePlace(options.record, options.report))
+            return QStringLiteral("--record and --report name one file, %1").arg(options.report);
+        if (files::samePlace(summary, options.report))
+            return QStringLiteral("--report %1 is where the record's summary goes").arg(options.report);
+    }
+    if (!options.record.isEmpty()) {
+        if (const QString why = files::whyNotWritable(options.record); !why.isEmpty())
+            return QStringLiteral("--record: %1").arg(why);
+    }
+    QString why;
+    if (!options.report.isEmpty() && !files::canReplace(options.report, &why))
+        return QStringLiteral("--report: %1").arg(why);
+    return {};
 }
 
 }  // namespace
@@ -483,11 +541,16 @@ int runHeadless(const Options& options, const QString& programDir)
         }
         setup.pollPeriod = *period;
     }
-    QString why;
-    if (!options.report.isEmpty() && !reportWritable(options.report, &why)) {
-        tell(QStringLiteral("--report: cannot write %1: %2").arg(options.report, why));
+    if (const QString problem = outputsProblem(options, setup, programDir); !problem.isEmpty()) {
+        tell(problem);
         return ExitUsage;
     }
+    // The record goes on without a summary; said now, and again at the end.
+    if (!options.record.isEmpty()) {
+        if (const QString why = files::whyNotWritable(SessionRecord::summaryPath(options.record)); !why.isEmpty())
+            tell(QStringLiteral("the record's summary will not be written: %1").arg(why));
+    }
+    QString why;
 
     Run run(options, setup, programDir);
     if (!run.begin(&why)) {

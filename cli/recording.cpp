@@ -4,14 +4,14 @@
 
 namespace cli {
 
-bool startRecording(PollSession& session, const QString& path, QObject* owner, QString* why)
+SessionRecord* startRecording(PollSession& session, const QString& path, QObject* owner, QString* why)
 {
     auto* record = new SessionRecord(session, owner);
     if (!record->start(path, true, why)) {
         delete record;
-        return false;
+        return nullptr;
     }
-    return true;
+    return record;
 }
 
 void stopRecording(QObject* owner)

@@ -144,30 +144,49 @@ bool writeAll(int fd, const QByteArray& bytes)
 
 }  // namespace
 
-bool replaceWhole(const QString& path, const QByteArray& bytes, QString* why)
-{
-    auto fail = [why](const QString& text) {
-        if (why)
-            *why = text;
-        return false;
-    };
-    const PathState state = inspectPath(path);
-    if (state.kind == PathKind::Other)
-        return fail(state.why);
-    const QString target = state.target;
-    if (state.kind == PathKind::Regular && !QFileInfo(target).isWritable())
-        return fail(QStringLiteral("%1 may not be written (%2)").arg(path, errnoText(EACCES)));
+namespace {
 
-    QString copy;
-    int fd = -1;
-    for (int i = 0; i < CopyNameTries && fd < 0; ++i) {
-        copy = copyName(target);
-        fd = createNew(copy, target);
-        if (fd < 0 && errno != EEXIST)
+// The first steps of a replace: the rule, and a copy created beside the
+// file. The copy's name and descriptor, or false with why.
+bool openCopy(const QString& path, QString* target, QString* copy, int* fd, QString* why)
+{
+    const PathState state = inspectPath(path);
+    if (state.kind == PathKind::Other) {
+        *why = state.why;
+        return false;
+    }
+    *target = state.target;
+    if (state.kind == PathKind::Regular && !QFileInfo(*target).isWritable()) {
+        *why = QStringLiteral("%1 may not be written (%2)").arg(path, errnoText(EACCES));
+        return false;
+    }
+    *fd = -1;
+    for (int i = 0; i < CopyNameTries && *fd < 0; ++i) {
+        *copy = copyName(*target);
+        *fd = createNew(*copy, *target);
+        if (*fd < 0 && errno != EEXIST)
             break;
     }
-    if (fd < 0)
-        return fail(QStringLiteral("cannot create a file beside %1: %2").arg(target, errnoText(errno)));
+    if (*fd < 0) {
+        *why = QStringLiteral("cannot create a file beside %1: %2").arg(*target, errnoText(errno));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool replaceWhole(const QString& path, const QByteArray& bytes, QString* why)
+{
+    QString text, target, copy;
+    int fd = -1;
+    auto fail = [why](const QString& t) {
+        if (why)
+            *why = t;
+        return false;
+    };
+    if (!openCopy(path, &target, &copy, &fd, &text))
+        return fail(text);
     const bool written = writeAll(fd, bytes);
     const int writeError = errno;
     const bool kept = syncAndClose(fd) && written;
@@ -176,11 +195,24 @@ bool replaceWhole(const QString& path, const QByteArray& bytes, QString* why)
         removeCopy(copy);
         return fail(QStringLiteral("cannot write %1: %2").arg(path, errnoText(e)));
     }
-    QString renameWhy;
-    if (!putInPlace(copy, target, &renameWhy)) {
+    if (!putInPlace(copy, target, &text)) {
         removeCopy(copy);
-        return fail(QStringLiteral("cannot replace %1: %2").arg(path, renameWhy));
+        return fail(QStringLiteral("cannot replace %1: %2").arg(path, text));
     }
+    return true;
+}
+
+bool canReplace(const QString& path, QString* why)
+{
+    QString text, target, copy;
+    int fd = -1;
+    if (!openCopy(path, &target, &copy, &fd, &text)) {
+        if (why)
+            *why = text;
+        return false;
+    }
+    syncAndClose(fd);
+    removeCopy(copy);
     return true;
 }
 

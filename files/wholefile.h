@@ -15,6 +15,11 @@ namespace files {
 // file was left as it was.
 bool replaceWhole(const QString& path, const QByteArray& bytes, QString* why);
 
+// Whether replaceWhole(path) could be done now: the path passes the rule,
+// and a copy can be made beside it (made and removed again). False, with
+// why, when not; nothing at path is touched either way.
+bool canReplace(const QString& path, QString* why);
+
 // Writes bytes to path, which must not exist yet: an existing file, or
 // anything else at that name, is never touched (exists is set then). False,
 // with why, when nothing is left at path.
