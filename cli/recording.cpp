@@ -1,6 +1,6 @@
 #include "cli/recording.h"
 
-#include "link/record.h"
+#include "run/record.h"
 
 namespace cli {
 

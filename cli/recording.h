@@ -1,6 +1,6 @@
-// --record FILE: every event of a poll session to a CSV record, appended to
-// when the file exists. The one place the command line attaches a record, for
-// the window and for unattended runs alike.
+// --record FILE in an unattended run: every event of the poll session to a
+// CSV record, appended to when the file exists. (The window keeps a record of
+// its own, started from its menu or from the same option.)
 #pragma once
 
 #include <QString>

@@ -2,6 +2,7 @@
 // COM<n> beside the program.
 #pragma once
 
+#include "link/lineflags.h"
 #include "link/port.h"
 
 #include <QObject>
@@ -55,10 +56,12 @@ private:
     void serialError(QSerialPort::SerialPortError error);
     void fail(int number);
     void throwIfClosed() const;
+    void closeSerial();
 
     QString programDir_;
     QString override_;
     QSerialPort serial_;
+    LineFlags flags_;
     int number_ = 1;
     LineSettings line_;
     int rThreshold_ = 0;

@@ -5,7 +5,8 @@
 #include "link/frames.h"
 #include "link/intervaltimer.h"
 #include "link/pollsession.h"
-#include "link/record.h"
+#include "run/record.h"
+#include "run/runstats.h"
 #include "settings/settings.h"
 #include "tester/widgets.h"
 
@@ -83,6 +84,9 @@ public:
     // Ctrl+R.
     void toggleRecord();
     SessionRecord& record() { return *record_; }
+    // What happened since polling started or the totals were reset.
+    RunStatistics& statistics() { return *runStats_; }
+    const RunStatistics& statistics() const { return *runStats_; }
     // F2: the Statistics window, made on first use.
     StatisticsWindow* showStatistics();
     StatisticsWindow* statisticsWindow() const { return statistics_; }
@@ -155,6 +159,7 @@ private:
     settings::SavedSettings currentSettings() const;
     void dropCopyIfNothingLost();
     std::unique_ptr<PollSession> session_;
+    std::unique_ptr<RunStatistics> runStats_;
     std::unique_ptr<SessionRecord> record_;
     StatisticsWindow* statistics_ = nullptr;
     QString title_;  // the window title when nothing is recording

@@ -1,7 +1,7 @@
 #include "tester/statistics.h"
 
 #include "link/frames.h"
-#include "link/runstats.h"
+#include "run/runstats.h"
 
 #include <QFontDatabase>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // The record and the statistics as the operator reaches them in the window:
 // the trace panes' menu, Ctrl+R, F2 and the title.
 #include "csvread.h"
-#include "link/runstats.h"
+#include "run/runstats.h"
 #include "modal.h"
 #include "tester/statistics.h"
 #include "windowbench.h"

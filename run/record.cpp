@@ -1,10 +1,10 @@
-#include "link/record.h"
+#include "run/record.h"
 
 #include "files/pathrule.h"
 #include "files/wholefile.h"
-#include "link/isotime.h"
+#include "run/isotime.h"
 #include "link/pollsession.h"
-#include "link/runstats.h"
+#include "run/runstats.h"
 
 #include <QDateTime>
 #include <QJsonDocument>

@@ -21,6 +21,8 @@ class RunStatistics;
 class SessionRecord : public QObject {
     Q_OBJECT
 public:
+    // The figures written beside the record when it ends are counted by the
+    // record itself, from its own start: the session's may have begun earlier.
     explicit SessionRecord(PollSession& session, QObject* parent = nullptr);
     ~SessionRecord() override;
 

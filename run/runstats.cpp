@@ -1,6 +1,6 @@
-#include "link/runstats.h"
+#include "run/runstats.h"
 
-#include "link/isotime.h"
+#include "run/isotime.h"
 #include "link/pollsession.h"
 
 #include <QJsonArray>
@@ -70,6 +70,7 @@ RunStatistics::RunStatistics(PollSession& session, QObject* parent) : QObject(pa
         ++portFailures;
         emit changed();
     });
+    connect(&session, &PollSession::sessionReset, this, &RunStatistics::forget);
 }
 
 void RunStatistics::clearCounts()
