@@ -99,6 +99,11 @@ StopRequests::~StopRequests()
     pipeFds[0] = pipeFds[1] = -1;
 }
 
+void ignoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 #elif defined(Q_OS_WIN)
 
 // The console handler runs on a thread of its own; the request is queued to
@@ -131,9 +136,12 @@ StopRequests::~StopRequests()
     current = nullptr;
 }
 
+void ignoreFileSizeSignal() {}  // a write past a limit fails there anyway
+
 #else
 
 // Elsewhere a signal ends the process as it always did.
+void ignoreFileSizeSignal() {}
 StopRequests::StopRequests(QObject* parent) : QObject(parent) {}
 StopRequests::~StopRequests() = default;
 

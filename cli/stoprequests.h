@@ -26,4 +26,8 @@ private:
     QSocketNotifier* notifier_ = nullptr;
 };
 
+// For the window: a write past the file-size limit fails, and the record
+// says so, instead of ending the program with its settings unsaved.
+void ignoreFileSizeSignal();
+
 }  // namespace cli

@@ -1,5 +1,6 @@
 #include "cli/headless.h"
 #include "cli/options.h"
+#include "cli/stoprequests.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char* argv[])
         return cli::runWithoutWindow(cli::parseCommandLine(QCoreApplication::arguments()));
     }
 
+    cli::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     nameProgram();
