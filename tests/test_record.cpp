@@ -76,6 +76,7 @@ private slots:
     void localStamp();
     void rowsOfASession();
     void summaryBesideTheRecord();
+    void summaryCountsFromTheRecordsStart();
     void appendWithoutSecondHeader();
     void appendAfterACutOffRow();
     void overwriteTruncates();
@@ -272,6 +273,38 @@ void TestRecord::summaryBesideTheRecord()
     // Everything the statistics say, under their own keys.
     for (const QString& key : r.stats->toJson().keys())
         QVERIFY2(o.contains(key), qPrintable(key));
+}
+
+// A record started while polling has gone on for a while counts what it
+// holds, not the session's totals; the session's own figures go on as they were.
+void TestRecord::summaryCountsFromTheRecordsStart()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("late.csv"));
+    Rig r;
+    r.s->start();
+    for (int i = 0; i < 5; ++i) {
+        r.port->arrive(Idle);
+        r.tick();
+    }
+    QVERIFY(r.record->start(path, false));
+    for (int i = 0; i < 3; ++i) {
+        r.port->arrive(Idle);
+        r.tick();
+    }
+    r.record->stop();
+    const auto rows = readCsv(path);
+    qint64 hostRows = 0;
+    for (const QStringList& row : rows)
+        hostRows += row[col::Dir] == QLatin1String("host");
+    QFile f(SessionRecord::summaryPath(path));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+    QCOMPARE(hostRows, 3);
+    QCOMPARE(o.value(QStringLiteral("polls")).toObject().value(QStringLiteral("sent")).toInteger(), hostRows);
+    QCOMPARE(o.value(QStringLiteral("counts_from")).toString(), rows[1][col::Time]);
+    QCOMPARE(o.value(QStringLiteral("appended")).toBool(), false);
+    QCOMPARE(r.stats->pollsSent, 9);
 }
 
 void TestRecord::appendWithoutSecondHeader()
