@@ -10,6 +10,10 @@ QString portDeviceName(int number, const QString& programDir)
         return {};
 #ifdef Q_OS_WIN
     Q_UNUSED(programDir);
+    // Only COM1 to COM9 are names in every namespace; above, the device
+    // namespace's form is the one that opens.
+    if (number >= 10)
+        return QStringLiteral("\\\\.\\COM%1").arg(number);
     return QStringLiteral("COM%1").arg(number);
 #else
     // A link whose device is gone still names this port: opening some other

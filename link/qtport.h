@@ -8,9 +8,10 @@
 #include <QObject>
 #include <QSerialPort>
 
-// Where port number n lives: "COM<n>" on Windows; elsewhere the entry COM<n>
-// in the program's directory when there is one (a link to a serial device or
-// a pseudo-terminal), else /dev/ttyS<n-1>. Empty for numbers below 1.
+// Where port number n lives: "COM<n>" on Windows ("\\.\COM<n>" from 10 on);
+// elsewhere the entry COM<n> in the program's directory when there is one (a
+// link to a serial device or a pseudo-terminal), else /dev/ttyS<n-1>. Empty
+// for numbers below 1.
 QString portDeviceName(int number, const QString& programDir);
 
 struct LineSettings {

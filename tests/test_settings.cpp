@@ -303,6 +303,10 @@ void TestSettings::inspect()
 {
     QFETCH(QString, make);
     QFETCH(int, kind);
+#ifdef Q_OS_WIN
+    if (make.contains(QLatin1String("link")))
+        QSKIP("a link made here is a shortcut file, which opening does not follow");
+#endif
     QTemporaryDir dir;
     const QDir d(dir.path());
     const QStringList steps = make.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -436,10 +440,14 @@ void TestSettings::staleCopies()
     writeSettingsFile(path, SavedSettings{});
     QStringList left = d.entryList(QDir::Files | QDir::Hidden | QDir::System);
     left.sort();
-    QCOMPARE(left, (QStringList{"SETUP.INI", "SETUP.INI.200101", "SETUP.INI.aB3dE9", "SETUP.INI.backup",
-                                "SETUP.INI.bak", "SETUP.INI.~pollbench-Ln0000.tmp", "SETUP.INI.~pollbench-Qw12Er.tmp",
-                                "SETUP.INI.~pollbench-aB3dE.tmp", "SETUP.INI.~pollbench-ab-cde.tmp",
-                                "other.~pollbench-aB3dE9.tmp", "setup.ini.~pollbench-aB3dE9.tmp"}));
+    QStringList kept{"SETUP.INI", "SETUP.INI.200101", "SETUP.INI.aB3dE9", "SETUP.INI.backup",
+                     "SETUP.INI.bak", "SETUP.INI.~pollbench-Ln0000.tmp", "SETUP.INI.~pollbench-Qw12Er.tmp",
+                     "SETUP.INI.~pollbench-aB3dE.tmp", "SETUP.INI.~pollbench-ab-cde.tmp",
+                     "other.~pollbench-aB3dE9.tmp", "setup.ini.~pollbench-aB3dE9.tmp"};
+#ifdef Q_OS_WIN
+    kept.removeOne("setup.ini.~pollbench-aB3dE9.tmp");  // names here are blind to case: it is a copy of ours
+#endif
+    QCOMPARE(left, kept);
 
     // A save that fails removes nothing.
     make("SETUP.INI.~pollbench-aB3dE9.tmp", old);
