@@ -16,3 +16,7 @@ if(UNIX)
     PROGRAM_PATH="$<TARGET_FILE:pollbench>")
   add_dependencies(test_outputs pollbench pollbench-sim)
 endif()
+# The real program on the validator built into it.
+pollbench_test(test_builtincli test_builtincli.cpp)
+target_compile_definitions(test_builtincli PRIVATE PROGRAM_PATH="$<TARGET_FILE:pollbench>")
+add_dependencies(test_builtincli pollbench)
