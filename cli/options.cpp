@@ -140,9 +140,10 @@ struct Declared {
 const QString Description = QStringLiteral(
     "A bench tester for banknote validators on a serial line. Without options the tester window opens.\n"
     "\n"
-    "Runs end on --duration, --notes, SIGINT or SIGTERM, whichever comes first.\n"
+    "Runs end on --duration, --notes, SIGINT, SIGTERM, SIGHUP or SIGQUIT, whichever comes first.\n"
     "Exit status: 0 the run completed; 1 a --fail-on condition occurred; 2 bad usage;\n"
-    "3 the port could not be set up or failed; 4 the report could not be written.");
+    "3 the port could not be set up or failed; 4 the report, the record or its summary\n"
+    "could not be written.");
 
 QString allConditionNames()
 {

@@ -3,11 +3,12 @@
 #include "cli/console.h"
 #include "cli/portchoice.h"
 #include "cli/recording.h"
+#include "files/wholefile.h"
 #include "link/qtport.h"
+#include "run/record.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -87,8 +88,20 @@ Run::~Run() = default;
 
 bool Run::begin(QString* why)
 {
-    if (!options_.record.isEmpty() && !startRecording(*session_, *stats_, options_.record, this, why))
-        return false;
+    if (!options_.record.isEmpty()) {
+        SessionRecord* record = startRecording(*session_, options_.record, this, why);
+        if (!record)
+            return false;
+        // Told as it happens, and again in the report and the exit status.
+        connect(record, &SessionRecord::failed, this, [this](const QString& message) {
+            recordError_ = message;
+            tellBetweenProgress(message);
+        });
+        connect(record, &SessionRecord::summaryFailed, this, [this](const QString& message) {
+            summaryError_ = message;
+            tellBetweenProgress(message);
+        });
+    }
     clock_.start();
     if (options_.durationMs)
         armEnd();
@@ -110,6 +123,15 @@ QString Run::deviceShown() const
         return setup_.device;
     const QString device = portDeviceName(setup_.port, programDir_);
     return device.isEmpty() ? QStringLiteral("port %1").arg(setup_.port) : device;
+}
+
+// A line of its own, also when the progress line is up on a terminal.
+void Run::tellBetweenProgress(const QString& text)
+{
+    if (progressShown_)
+        put(stderr, QStringLiteral("\n"));
+    progressShown_ = false;
+    tell(text);
 }
 
 // The duration may exceed what one timer takes: it is waited out in hours.
@@ -195,11 +217,14 @@ void Run::close()
     if (met.any())
         tell(QStringLiteral("failed on %1").arg(conditionNames(met).join(QStringLiteral(", "))));
 
-    RunEnd end{deviceShown(), ended_, endedBy_, status_, portError_};
+    // A file of the run that was not written whole is a failed run.
+    if ((!recordError_.isEmpty() || !summaryError_.isEmpty()) && status_ != ExitPortFailed)
+        status_ = ExitReportFailed;
+    RunEnd end{deviceShown(), ended_, endedBy_, status_, portError_, options_.record, recordError_, summaryError_};
     if (!options_.report.isEmpty()) {
         QString why;
         if (!writeReport(end, &why)) {
-            tell(QStringLiteral("cannot write the report %1: %2").arg(options_.report, why));
+            tell(QStringLiteral("the report was not written: %1").arg(why));
             if (status_ != ExitPortFailed)
                 status_ = ExitReportFailed;
         }
@@ -211,18 +236,10 @@ void Run::close()
 
 bool Run::writeReport(const RunEnd& end, QString* why) const
 {
-    QSaveFile f(options_.report);
-    if (!f.open(QIODevice::WriteOnly)) {
-        *why = f.errorString();
-        return false;
-    }
-    const QByteArray bytes =
-        QJsonDocument(reportJson(stats_->figures(), setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented);
-    if (f.write(bytes) != bytes.size() || !f.commit()) {
-        *why = f.errorString();
-        return false;
-    }
-    return true;
+    // Replaced whole once every byte is on the disk: a full disk keeps the old report.
+    return files::replaceWhole(
+        options_.report,
+        QJsonDocument(reportJson(stats_->figures(), setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented), why);
 }
 
 }  // namespace cli

@@ -36,6 +36,7 @@ private:
     void finish(const QString& why);
     void close();
     bool writeReport(const RunEnd& end, QString* why) const;
+    void tellBetweenProgress(const QString& text);
 
     const Options& options_;
     RunSetup setup_;
@@ -48,6 +49,8 @@ private:
     QElapsedTimer clock_;
     QDateTime ended_;
     QString endedBy_;
+    QString recordError_;   // why the record stopped early
+    QString summaryError_;  // why the record's summary was not written
     bool onTerminal_ = false;
     bool progressShown_ = false;
     qsizetype lastWidth_ = 0;

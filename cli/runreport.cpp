@@ -1,6 +1,7 @@
 #include "cli/runreport.h"
 
 #include "run/figures.h"
+#include "run/isotime.h"
 
 #include <QJsonArray>
 
@@ -133,7 +134,7 @@ QJsonObject runJson(const RunSetup& setup, const RunEnd& end, const Conditions& 
         {QStringLiteral("mode"), modeName(setup.mode)},
         {QStringLiteral("escrow"), setup.escrow},
         {QStringLiteral("channels"), channels},
-        {QStringLiteral("ended"), end.ended.toString(Qt::ISODateWithMs)},
+        {QStringLiteral("ended"), isoTime(end.ended)},
         {QStringLiteral("ended_by"), end.endedBy},
         {QStringLiteral("fail_on"), QJsonArray::fromStringList(conditionNames(failOn))},
         {QStringLiteral("failed_on"), QJsonArray::fromStringList(conditionNames(occurred(counts) & failOn))},
@@ -141,6 +142,12 @@ QJsonObject runJson(const RunSetup& setup, const RunEnd& end, const Conditions& 
     };
     if (end.portError)
         run.insert(QStringLiteral("port_error"), end.portError);
+    if (!end.record.isEmpty())
+        run.insert(QStringLiteral("record"), end.record);
+    if (!end.recordError.isEmpty())
+        run.insert(QStringLiteral("record_error"), end.recordError);
+    if (!end.summaryError.isEmpty())
+        run.insert(QStringLiteral("summary_error"), end.summaryError);
     return run;
 }
 
@@ -171,12 +178,16 @@ QString summaryText(const Figures& s, const RunSetup& setup, const RunEnd& end, 
                                  .arg(setup.pollPeriod)
                                  .arg(modeName(setup.mode), setup.escrow ? QStringLiteral("on") : QStringLiteral("off"),
                                       channelList(setup.channels)));
-    text += line("started", s.startedAt.toLocalTime().toString(Qt::ISODateWithMs));
-    text += line("ended", QStringLiteral("%1 (%2)").arg(end.ended.toString(Qt::ISODateWithMs), end.endedBy));
+    text += line("started", isoTime(s.startedAt.toLocalTime()));
+    text += line("ended", QStringLiteral("%1 (%2)").arg(isoTime(end.ended), end.endedBy));
     text += figuresText(s);
     text += line("conditions", seen.isEmpty() ? QStringLiteral("none") : seen.join(QStringLiteral(", ")));
     if (failOn.any())
         text += line("failed on", met.any() ? conditionNames(met).join(QStringLiteral(", ")) : QStringLiteral("nothing"));
+    if (!end.recordError.isEmpty())
+        text += line("record error", end.recordError);
+    if (!end.summaryError.isEmpty())
+        text += line("summary error", end.summaryError);
     text += line("exit status", QString::number(end.status));
     return text;
 }

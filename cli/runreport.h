@@ -36,6 +36,9 @@ struct RunEnd {
     QString endedBy;
     int status = 0;
     int portError = 0;  // the port's error number; 0 when it did not fail
+    QString record;        // --record, or empty
+    QString recordError;   // why the record stopped early; empty when it did not
+    QString summaryError;  // why the record's summary was not written
 };
 
 using ConditionCounts = std::array<qint64, ConditionCount>;

@@ -1,5 +1,7 @@
 #include "run/figures.h"
 
+#include "run/isotime.h"
+
 #include <QJsonArray>
 
 #include <algorithm>
@@ -91,7 +93,7 @@ QJsonObject figuresJson(const Figures& f)
     notesJson.insert(QStringLiteral("per_channel"), channels);
 
     return {
-        {QStringLiteral("started"), f.startedAt.toLocalTime().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("started"), isoTime(f.startedAt.toLocalTime())},
         {QStringLiteral("seconds"), rounded(f.elapsedSeconds, 3)},
         {QStringLiteral("polls"), QJsonObject{{QStringLiteral("sent"), qint64(f.pollsSent)},
                                               {QStringLiteral("repeats"), qint64(f.repeats)}}},

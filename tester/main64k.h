@@ -7,6 +7,7 @@
 #include "link/pollsession.h"
 #include "run/record.h"
 #include "run/runstats.h"
+#include "settings/settings.h"
 #include "tester/widgets.h"
 
 #include <QByteArray>
@@ -44,7 +45,8 @@ public:
     void Form_Load();
     void Form_Unload();
     void LoadSettings();
-    void SaveSettings();
+    // Returns where a damaged file's copy went; empty when none was made.
+    QString SaveSettings();
 
     // What the session reports, painted.
     void PollTime_Timer();
@@ -165,6 +167,8 @@ private:
     std::int16_t TraceRow = 0;
     std::array<std::int64_t, frames::ChannelCount> StackedCounts{};
     QByteArray settingsAsFound_;  // a damaged settings file as loaded, kept as SETUP.INI.bak at close
+    settings::SavedSettings currentSettings() const;
+    void dropCopyIfNothingLost();
     std::unique_ptr<PollSession> session_;
     std::unique_ptr<RunStatistics> runStats_;
     std::unique_ptr<SessionRecord> record_;
