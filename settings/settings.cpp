@@ -209,7 +209,8 @@ void removeStaleCopies(const QString& target)
             QFile::remove(c.absoluteFilePath());
 }
 
-// Replaces path whole with bytes, never anything but a regular file.
+}  // namespace
+
 void replaceWhole(const QString& path, const QByteArray& bytes)
 {
     const PathState state = inspectPath(path);
@@ -228,8 +229,6 @@ void replaceWhole(const QString& path, const QByteArray& bytes)
         throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
     removeStaleCopies(state.target);
 }
-
-}  // namespace
 
 void writeSettingsFile(const QString& path, const SavedSettings& s)
 {

@@ -112,6 +112,10 @@ QByteArray settingsFileBytes(const SavedSettings& s);
 // it cannot be written.
 void writeSettingsFile(const QString& path, const SavedSettings& s);
 
+// Replaces path whole with bytes, never anything but a regular file; the
+// folder is made when missing. Throws as writeSettingsFile.
+void replaceWhole(const QString& path, const QByteArray& bytes);
+
 // A damaged file, as it was read, goes to path.bak before a save replaces
 // it. Throws as writeSettingsFile.
 void keepDamagedCopy(const QString& path, const QByteArray& asFound);

@@ -70,6 +70,11 @@ void MAIN64K::Check4_Click()
         Text2->setText(QStringLiteral("30"));
     session_->setPollPeriod(*toInt32(Text2->text()));
 
+    if (reopenAtStart_) {
+        reopenAtStart_ = false;
+        session_->requestReopen();
+    }
+
     // A start that runs the poll clock begins with empty panes.
     if (session_->mode() == PollMode::Normal || session_->mode() == PollMode::NegativeAck)
         clearTrace();

@@ -25,6 +25,7 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Check4, &QPushButton::toggled, this, [this] { Check4_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Text1, &QLineEdit::textChanged, this, [this] { showPortDevice(); });
     connectSession();
     setUpRecord();
 }

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 
 class QCheckBox;
@@ -62,6 +63,18 @@ public:
     // the port box shows the stored number, cannot be edited, and names the
     // device in its tool tip. The stored number is kept.
     void usePortDevice(const QString& device);
+
+    // ---- which device a port number stands for ----
+    // "Choose port...": binds the number in the port box to a device for
+    // this user; the next start opens it.
+    void choosePort();
+    // Binds number to device in the user's bench file (empty: unbinds);
+    // false with the reason when the file cannot be written.
+    bool bindPort(int number, const QString& device, QString* error);
+    // The device port number opens, as the user's bindings have it.
+    QString portDevice(int number) const;
+    // The bench file beside the settings file in use.
+    QString benchPath() const;
 
     PollSession* session() { return session_.get(); }
     const PollSession* session() const { return session_.get(); }
@@ -142,6 +155,9 @@ private:
     void clearTrace();
     void setUpRecord();
     void showRecordTitle();
+    void loadPortBindings();
+    void showPortDevice();
+    int portNumberInBox() const;
 
     QString ProgramDir;
     QString SettingsPath;
@@ -155,6 +171,9 @@ private:
     StatisticsWindow* statistics_ = nullptr;
     QString title_;  // the window title when nothing is recording
     bool unloaded_ = false;
+    std::map<int, QString> bindings_;  // port number -> device, from the bench file
+    QString benchProblem_;             // why the bench file could not be read
+    bool reopenAtStart_ = false;       // a binding changed: the next start sets the port up anew
 };
 
 // One pixel is 15 twips.

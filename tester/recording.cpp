@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSaveFile>
@@ -144,6 +145,9 @@ QMenu* MAIN64K::createTraceMenu(QWidget* parent)
         }
     });
     menu->addSeparator();
+    QAction* choose = menu->addAction(QStringLiteral("Choose port..."), this, [this] { choosePort(); });
+    // A device given for the run stands for every number.
+    choose->setEnabled(Text1->isEnabled());
     QAction* statistics = menu->addAction(QStringLiteral("Statistics"), this, [this] { showStatistics(); });
     statistics->setShortcut(QKeySequence(Qt::Key_F2));
     start->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));

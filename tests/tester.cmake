@@ -33,3 +33,9 @@ endif()
 
 # The record and the statistics from the window.
 pollbench_test(test_recordwindow test_recordwindow.cpp csvread.h windowbench.h fakeport.h modal.h)
+
+# Which device a port number opens, and the port picker binding a
+# pseudo-terminal of the real simulator.
+pollbench_test(test_portchoice test_portchoice.cpp simprocess.h modal.h)
+target_compile_definitions(test_portchoice PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
+add_dependencies(test_portchoice pollbench-sim)
