@@ -9,6 +9,7 @@
 #include "tester/widgets.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -18,6 +19,7 @@
 #include <memory>
 
 class QCheckBox;
+class QDateTime;
 class QContextMenuEvent;
 class QGroupBox;
 class QMenu;
@@ -93,12 +95,22 @@ public:
     void startRecordAsked();
     // Ctrl+R.
     void toggleRecord();
+    // The record dialog: the file chosen, with ".csv" added when it has no
+    // suffix; empty when cancelled. The folder is remembered for the next one.
+    QString askRecordPath();
+    // Where the record dialog opens: the last record's folder, else the documents folder.
+    QString recordFolder() const;
+    // "pollbench-YYYYMMDD-HHMMSS.csv"
+    static QString suggestedRecordName(const QDateTime& when);
     SessionRecord& record() { return *record_; }
     // F2: the Statistics window, made on first use.
     StatisticsWindow* showStatistics();
     StatisticsWindow* statisticsWindow() const { return statistics_; }
     // The menu of the trace panes.
     QMenu* createTraceMenu(QWidget* parent);
+    // The menu opened from the keyboard (Menu key, Shift+F10), at the panes;
+    // the one already open when there is one.
+    QMenu* showTraceMenu();
     // The rows of both panes as text, host line then reply line.
     QString traceText() const;
     bool saveTrace(const QString& path, QString* error) const;
@@ -144,6 +156,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void createControls();
@@ -170,6 +183,7 @@ private:
     std::unique_ptr<SessionRecord> record_;
     StatisticsWindow* statistics_ = nullptr;
     QString title_;  // the window title when nothing is recording
+    QPointer<QMenu> keyboardMenu_;
     bool unloaded_ = false;
     std::map<int, QString> bindings_;  // port number -> device, from the bench file
     QString benchProblem_;             // why the bench file could not be read

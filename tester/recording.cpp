@@ -57,8 +57,7 @@ void MAIN64K::stopRecord()
 void MAIN64K::startRecordAsked()
 {
     // The dialog asks before an existing file is replaced; a yes truncates it.
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Start record"), ProgramDir,
-                                                      QStringLiteral("Records (*.csv);;All files (*)"));
+    const QString path = askRecordPath();
     if (path.isEmpty())
         return;
     QString error;
@@ -156,6 +155,10 @@ QMenu* MAIN64K::createTraceMenu(QWidget* parent)
 
 void MAIN64K::contextMenuEvent(QContextMenuEvent* event)
 {
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        showTraceMenu();
+        return;
+    }
     if (!traceArea().contains(event->pos())) {
         QWidget::contextMenuEvent(event);
         return;

@@ -2,6 +2,7 @@
 
 #include "link/frames.h"
 #include "link/runstats.h"
+#include "tester/windowkeys.h"
 
 #include <QFontDatabase>
 #include <QLabel>
@@ -103,6 +104,7 @@ StatisticsWindow::StatisticsWindow(RunStatistics& statistics, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(figures_);
     layout->addWidget(chart_, 1);
+    closeOnEscapeAndCtrlW(this);
 
     // A burst of changes becomes one repaint.
     refresh_.setSingleShot(true);

@@ -39,3 +39,6 @@ pollbench_test(test_recordwindow test_recordwindow.cpp csvread.h windowbench.h f
 pollbench_test(test_portchoice test_portchoice.cpp simprocess.h modal.h)
 target_compile_definitions(test_portchoice PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
 add_dependencies(test_portchoice pollbench-sim)
+
+# The window's keys, the chooser's Enter and the record dialog.
+pollbench_test(test_keys test_keys.cpp windowbench.h fakeport.h modal.h)
