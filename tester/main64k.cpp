@@ -1,6 +1,7 @@
 #include "tester/main64k.h"
 
 #include "link/qtport.h"
+#include "tester/historymodel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -28,6 +29,7 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
     connect(Text1, &QLineEdit::textChanged, this, [this] { showPortDevice(); });
     connectSession();
     setUpRecord();
+    setUpHistory();
 }
 
 MAIN64K::~MAIN64K()
@@ -37,6 +39,7 @@ MAIN64K::~MAIN64K()
     record_.reset();
     // The session goes first: nothing it reports may reach half-destroyed controls.
     session_->disconnect(this);
+    session_->disconnect(history_);
     session_.reset();
 }
 

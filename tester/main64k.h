@@ -26,7 +26,9 @@ class QMenu;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class HistoryWindow;
 class StatisticsWindow;
+class TraceHistory;
 
 class MAIN64K : public QWidget {
     Q_OBJECT
@@ -106,6 +108,11 @@ public:
     // F2: the Statistics window, made on first use.
     StatisticsWindow* showStatistics();
     StatisticsWindow* statisticsWindow() const { return statistics_; }
+    // F3: the Trace history window, made on first use; the history is kept
+    // from the window's start whether it is shown or not.
+    HistoryWindow* showHistory();
+    HistoryWindow* historyWindow() const { return historyWindow_; }
+    TraceHistory& history() { return *history_; }
     // The menu of the trace panes.
     QMenu* createTraceMenu(QWidget* parent);
     // The menu opened from the keyboard (Menu key, Shift+F10), at the panes;
@@ -167,6 +174,7 @@ private:
     void replyChecked();
     void clearTrace();
     void setUpRecord();
+    void setUpHistory();
     void showRecordTitle();
     void loadPortBindings();
     void showPortDevice();
@@ -182,6 +190,8 @@ private:
     std::unique_ptr<PollSession> session_;
     std::unique_ptr<SessionRecord> record_;
     StatisticsWindow* statistics_ = nullptr;
+    TraceHistory* history_ = nullptr;
+    HistoryWindow* historyWindow_ = nullptr;
     QString title_;  // the window title when nothing is recording
     QPointer<QMenu> keyboardMenu_;
     bool unloaded_ = false;

@@ -144,11 +144,14 @@ QMenu* MAIN64K::createTraceMenu(QWidget* parent)
         }
     });
     menu->addSeparator();
+    QAction* history = menu->addAction(QStringLiteral("Trace history"), this, [this] { showHistory(); });
+    history->setShortcut(QKeySequence(Qt::Key_F3));
+    QAction* statistics = menu->addAction(QStringLiteral("Statistics"), this, [this] { showStatistics(); });
+    statistics->setShortcut(QKeySequence(Qt::Key_F2));
+    menu->addSeparator();
     QAction* choose = menu->addAction(QStringLiteral("Choose port..."), this, [this] { choosePort(); });
     // A device given for the run stands for every number.
     choose->setEnabled(Text1->isEnabled());
-    QAction* statistics = menu->addAction(QStringLiteral("Statistics"), this, [this] { showStatistics(); });
-    statistics->setShortcut(QKeySequence(Qt::Key_F2));
     start->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     return menu;
 }

@@ -42,3 +42,8 @@ add_dependencies(test_portchoice pollbench-sim)
 
 # The window's keys, the chooser's Enter and the record dialog.
 pollbench_test(test_keys test_keys.cpp windowbench.h fakeport.h modal.h)
+
+# The trace history window, against the real simulator and alone.
+pollbench_test(test_history test_history.cpp windowbench.h fakeport.h modal.h simprocess.h csvread.h)
+target_compile_definitions(test_history PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
+add_dependencies(test_history pollbench-sim)
