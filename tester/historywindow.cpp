@@ -141,9 +141,11 @@ HistoryWindow::HistoryWindow(TraceHistory& history, QWidget* parent)
     view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     view_->horizontalHeader()->setStretchLastSection(true);
     const int digit = view_->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[TraceHistory::ColumnCount] = {14, 12, 11, 35, 14, 14, 13, 8, 9, 20};
+    const int widths[TraceHistory::ColumnCount] = {12, 10, 9, 33, 11, 12, 11, 7, 8, 16};
+    const QFontMetrics header(view_->horizontalHeader()->font());
     for (int c = 0; c < TraceHistory::ColumnCount; ++c)
-        view_->setColumnWidth(c, widths[c] * digit + 12);
+        view_->setColumnWidth(c, std::max(widths[c] * digit + 12,
+                                           header.horizontalAdvance(history_.headerData(c, Qt::Horizontal).toString()) + 24));
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("HistoryStatus"));
@@ -152,7 +154,10 @@ HistoryWindow::HistoryWindow(TraceHistory& history, QWidget* parent)
     layout->addLayout(bar);
     layout->addWidget(view_, 1);
     layout->addWidget(status_);
-    resize(110 * digit + 60, 480);
+    int columns = 0;
+    for (int c = 0; c < TraceHistory::ColumnCount; ++c)
+        columns += view_->columnWidth(c);
+    resize(columns + view_->verticalScrollBar()->sizeHint().width() + 30, 480);
 
     // Follows the newest row while the table is at its bottom and not paused.
     QScrollBar* scroll = view_->verticalScrollBar();
