@@ -47,3 +47,6 @@ pollbench_test(test_keys test_keys.cpp windowbench.h fakeport.h modal.h)
 pollbench_test(test_history test_history.cpp windowbench.h fakeport.h modal.h simprocess.h csvread.h)
 target_compile_definitions(test_history PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
 add_dependencies(test_history pollbench-sim)
+
+# The Statistics window's size, axis and bars.
+pollbench_test(test_statchart test_statchart.cpp windowbench.h fakeport.h)
