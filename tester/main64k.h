@@ -200,6 +200,10 @@ private:
     bool reopenAtStart_ = false;       // a binding changed: the next start sets the port up anew
 };
 
+// Where a window's frame goes on a screen's available area: centred, or at
+// its top-left corner when it does not fit.
+QPoint placeOnScreen(QRect frame, const QRect& available);
+
 // One pixel is 15 twips.
 constexpr int px(int twips)
 {

@@ -45,6 +45,8 @@ private slots:
     void chooserAnswersEnter_data();
     void chooserAnswersEnter();
     void recordDialogFolderAndName();
+    void windowPlacedOnScreen_data();
+    void windowPlacedOnScreen();
 };
 
 void TestKeys::menuOpensFromTheKeyboard_data()
@@ -192,6 +194,26 @@ void TestKeys::recordDialogFolderAndName()
 
     QCOMPARE(MAIN64K::suggestedRecordName(QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7))),
              QStringLiteral("pollbench-20260304-050607.csv"));
+}
+
+void TestKeys::windowPlacedOnScreen_data()
+{
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QPoint>("at");
+    // The window's frame: 740 x 479 client and a title bar.
+    QTest::newRow("1024x768") << QRect(0, 0, 1024, 740) << QPoint(142, 121);
+    QTest::newRow("2x scale on 1024x768") << QRect(0, 0, 512, 356) << QPoint(0, 0);
+    QTest::newRow("2x, panel on top") << QRect(0, 28, 512, 356) << QPoint(0, 28);
+    QTest::newRow("taller than the screen only") << QRect(100, 10, 1200, 400) << QPoint(100, 10);
+    QTest::newRow("second screen") << QRect(1920, 0, 1920, 1040) << QPoint(2510, 271);
+}
+
+void TestKeys::windowPlacedOnScreen()
+{
+    QFETCH(QRect, available);
+    QFETCH(QPoint, at);
+    const QRect frame(0, 0, 740, 498);
+    QCOMPARE(placeOnScreen(frame, available), at);
 }
 
 QTEST_MAIN(TestKeys)

@@ -48,5 +48,12 @@ pollbench_test(test_history test_history.cpp windowbench.h fakeport.h modal.h si
 target_compile_definitions(test_history PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
 add_dependencies(test_history pollbench-sim)
 
+# What an installed copy puts on a desktop: icons, metainfo (checked with
+# appstreamcli from Debian's appstream), manual pages.
+if(UNIX AND NOT APPLE AND TARGET pollbench-sim)
+  add_test(NAME test_install COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/test_install.sh ${PROJECT_BINARY_DIR}
+    $<TARGET_FILE:pollbench-sim>)
+endif()
+
 # The Statistics window's size, axis and bars.
 pollbench_test(test_statchart test_statchart.cpp windowbench.h fakeport.h)
