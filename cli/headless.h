@@ -11,13 +11,6 @@
 
 namespace cli {
 
-// The program's exit statuses.
-inline constexpr int ExitCompleted = 0;
-inline constexpr int ExitConditionMet = 1;  // a --fail-on condition occurred
-inline constexpr int ExitUsage = 2;
-inline constexpr int ExitPortFailed = 3;
-inline constexpr int ExitReportFailed = 4;
-
 // What the settings file at path gives an unattended run, read by the
 // window's rules and never written: none, or one that cannot be used at all,
 // gives the first run's defaults; a damaged file is read up to its first bad

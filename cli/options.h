@@ -18,6 +18,13 @@ namespace cli {
 
 inline const QString VersionText = QStringLiteral("Pollbench 3.0.0");
 
+// The program's exit statuses.
+inline constexpr int ExitCompleted = 0;
+inline constexpr int ExitConditionMet = 1;  // a --fail-on condition occurred
+inline constexpr int ExitUsage = 2;
+inline constexpr int ExitPortFailed = 3;
+inline constexpr int ExitReportFailed = 4;
+
 // What a run can be told to treat as a failure (--fail-on), in the order
 // --help lists them.
 enum class Condition : std::uint8_t {

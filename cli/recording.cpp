@@ -1,12 +1,13 @@
 #include "cli/recording.h"
 
-#include "link/record.h"
+#include "run/record.h"
 
 namespace cli {
 
-bool startRecording(PollSession& session, const QString& path, QObject* owner, QString* why)
+bool startRecording(PollSession& session, const RunStatistics& statistics, const QString& path, QObject* owner,
+                    QString* why)
 {
-    auto* record = new SessionRecord(session, owner);
+    auto* record = new SessionRecord(session, statistics, owner);
     if (!record->start(path, true, why)) {
         delete record;
         return false;

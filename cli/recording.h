@@ -1,18 +1,20 @@
-// --record FILE: every event of a poll session to a CSV record, appended to
-// when the file exists. The one place the command line attaches a record, for
-// the window and for unattended runs alike.
+// --record FILE in an unattended run: every event of the poll session to a
+// CSV record, appended to when the file exists. (The window keeps a record of
+// its own, started from its menu or from the same option.)
 #pragma once
 
 #include <QString>
 
 class PollSession;
+class RunStatistics;
 class QObject;
 
 namespace cli {
 
 // The record lives as long as owner and is closed with it. False, with why,
 // when it cannot be started.
-bool startRecording(PollSession& session, const QString& path, QObject* owner, QString* why);
+bool startRecording(PollSession& session, const RunStatistics& statistics, const QString& path, QObject* owner,
+                    QString* why);
 // Ends the records owned by owner: the "record stopped" row and the summary
 // beside the record.
 void stopRecording(QObject* owner);

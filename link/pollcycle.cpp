@@ -2,8 +2,6 @@
 // good reply or send the last one again.
 #include "link/pollsession.h"
 
-#include "link/runstats.h"
-
 PollMode nextPollMode(PollMode mode)
 {
     switch (mode) {
@@ -49,7 +47,6 @@ PollSession::PollSession(std::unique_ptr<CommPort> port, QObject* parent)
     pause_.setTimerType(Qt::PreciseTimer);
     connect(&pause_, &QTimer::timeout, this, &PollSession::endPause);
     clock_.start();
-    stats_ = std::make_unique<RunStatistics>(*this);
 }
 
 PollSession::~PollSession()
@@ -128,7 +125,7 @@ void PollSession::reset()
     closePort();
     pause_.stop();
     link_ = LinkState{};
-    stats_->forget();
+    emit sessionReset();
 }
 
 void PollSession::stopRunning()

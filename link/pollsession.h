@@ -30,8 +30,6 @@ PollMode nextPollMode(PollMode mode);
 // The mode button's caption, which a record names the mode by too.
 QString pollModeCaption(PollMode mode);
 
-class RunStatistics;
-
 // The line settings the validator expects.
 inline const QString LineSettingsText = QStringLiteral("9600, E, 7, 1");
 
@@ -76,8 +74,8 @@ public:
     // Polling stops and the port is released; the next start sets it up anew.
     void closePort();
     // Back to a new session: the port released, and the acknowledge scheme,
-    // the last message and reply, their decoding and the statistics
-    // forgotten. What the operator set stays.
+    // the last message and reply and their decoding forgotten (observers are
+    // told by sessionReset). What the operator set stays.
     void reset();
 
     // ---- the steps of the link, by the names the procedures have always had ----
@@ -101,9 +99,6 @@ public:
     CommPort& port() { return *port_; }
     const CommPort& port() const { return *port_; }
 
-    // What happened since polling started or the totals were reset.
-    RunStatistics& statistics() { return *stats_; }
-    const RunStatistics& statistics() const { return *stats_; }
     // A monotonic clock in nanoseconds, and when the last message was
     // written out and the last reply read in by it.
     std::int64_t clockNs() const { return clock_.nsecsElapsed(); }
@@ -133,6 +128,8 @@ signals:
     void modeChanged(PollMode mode);
     // The port could not be set up, or failed while open. Raised once per failure.
     void portFailed(int number);
+    // reset(): a new session begins; what was counted of the old one goes.
+    void sessionReset();
 
 private:
     void portFailure(int number);
@@ -177,5 +174,4 @@ private:
     QTimer pause_;
 
     QElapsedTimer clock_;
-    std::unique_ptr<RunStatistics> stats_;
 };

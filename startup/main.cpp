@@ -1,6 +1,5 @@
 #include "cli/headless.h"
 #include "cli/options.h"
-#include "cli/recording.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "link/frames.h"
-#include "link/record.h"
+#include "run/record.h"
 
 #include <QAbstractTableModel>
 #include <QByteArray>

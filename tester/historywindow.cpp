@@ -1,6 +1,6 @@
 #include "tester/historywindow.h"
 
-#include "link/record.h"
+#include "run/record.h"
 #include "tester/historymodel.h"
 #include "tester/windowkeys.h"
 

@@ -15,6 +15,7 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
     if (!port)
         port = std::make_unique<QtPort>(ProgramDir);
     session_ = std::make_unique<PollSession>(std::move(port));
+    runStats_ = std::make_unique<RunStatistics>(*session_);
 
     createControls();
 
@@ -37,6 +38,7 @@ MAIN64K::~MAIN64K()
     // The record ends before the session it watches, telling the window nothing.
     record_->disconnect(this);
     record_.reset();
+    runStats_.reset();
     // The session goes first: nothing it reports may reach half-destroyed controls.
     session_->disconnect(this);
     session_->disconnect(history_);

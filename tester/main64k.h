@@ -5,7 +5,8 @@
 #include "link/frames.h"
 #include "link/intervaltimer.h"
 #include "link/pollsession.h"
-#include "link/record.h"
+#include "run/record.h"
+#include "run/runstats.h"
 #include "tester/widgets.h"
 
 #include <QByteArray>
@@ -105,6 +106,9 @@ public:
     // "pollbench-YYYYMMDD-HHMMSS.csv"
     static QString suggestedRecordName(const QDateTime& when);
     SessionRecord& record() { return *record_; }
+    // What happened since polling started or the totals were reset.
+    RunStatistics& statistics() { return *runStats_; }
+    const RunStatistics& statistics() const { return *runStats_; }
     // F2: the Statistics window, made on first use.
     StatisticsWindow* showStatistics();
     StatisticsWindow* statisticsWindow() const { return statistics_; }
@@ -188,6 +192,7 @@ private:
     std::array<std::int64_t, frames::ChannelCount> StackedCounts{};
     QByteArray settingsAsFound_;  // a damaged settings file as loaded, kept as SETUP.INI.bak at close
     std::unique_ptr<PollSession> session_;
+    std::unique_ptr<RunStatistics> runStats_;
     std::unique_ptr<SessionRecord> record_;
     StatisticsWindow* statistics_ = nullptr;
     TraceHistory* history_ = nullptr;

@@ -1,7 +1,7 @@
 #include "tester/statistics.h"
 
 #include "link/frames.h"
-#include "link/runstats.h"
+#include "run/runstats.h"
 #include "tester/windowkeys.h"
 
 #include <QFontDatabase>

@@ -1,7 +1,6 @@
 // Stacked notes per channel, counted here and shown in the captions of Label9.
 #include "tester/main64k.h"
 
-#include "link/runstats.h"
 
 #include <QCheckBox>
 
@@ -19,7 +18,7 @@ void MAIN64K::CountStackedNote()
 
 void MAIN64K::Command2_Click()
 {
-    session_->statistics().reset();
+    runStats_->reset();
     StackedCounts.fill(0);
     for (Label* count : Label9)
         count->setCaption(QStringLiteral("0"));

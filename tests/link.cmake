@@ -15,11 +15,11 @@ function(pollbench_link_test name)
 endfunction()
 
 pollbench_link_test(test_session test_session.cpp fakeport.h replies.h)
+# A reset session is compared with a new one down to the figures of its run.
+target_link_libraries(test_session PRIVATE pollbench_run)
 
 # The session against the simulator program adding noise to the line.
 pollbench_link_test(test_noise test_noise.cpp simprocess.h)
+target_link_libraries(test_noise PRIVATE pollbench_run)
 target_compile_definitions(test_noise PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
 add_dependencies(test_noise pollbench-sim)
-
-# The session record and its CSV, with no window.
-pollbench_link_test(test_record test_record.cpp csvread.h fakeport.h replies.h)

@@ -2,7 +2,7 @@
 // the simulator in order and equal to a record of it, following and holding
 // still, find and filter, and a million rows within the memory it states.
 #include "csvread.h"
-#include "link/runstats.h"
+#include "run/runstats.h"
 #include "modal.h"
 #include "simprocess.h"
 #include "tester/historymodel.h"
@@ -88,7 +88,7 @@ void TestHistory::holdsEveryLineOfARunAsTheRecordDoes()
     w->Text2->setText(QStringLiteral("30"));
     setCheckValue(w->Check1[2], 1);
     setCheckValue(w->Check4, 1);
-    const auto polls = [&w] { return w->session()->statistics().pollsSent; };
+    const auto polls = [&w] { return w->statistics().pollsSent; };
     QVERIFY(runUntil([&] { return polls() >= 5; }, Long));
     sim.send(QStringLiteral("insert 3"));
     QVERIFY(runUntil([&] { return sim.saw(QStringLiteral("stacked 3")); }, Long));

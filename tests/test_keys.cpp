@@ -1,6 +1,6 @@
 // The tester window and its companions from the keyboard, and the record
 // dialog's folder and file name.
-#include "link/record.h"
+#include "run/record.h"
 #include "modal.h"
 #include "settings/benchfile.h"
 #include "startup/colorsheme.h"

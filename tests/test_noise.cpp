@@ -4,7 +4,7 @@
 // behind stray bytes must still acknowledge.
 #include "link/pollsession.h"
 #include "link/qtport.h"
-#include "link/runstats.h"
+#include "run/runstats.h"
 #include "simprocess.h"
 
 #include <QEventLoop>
@@ -57,6 +57,7 @@ void TestNoise::pollsKeepTheirTime()
     QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1")), simArgs));
 
     PollSession session(std::make_unique<QtPort>(dir.path()));
+    RunStatistics statistics(session);
     session.setPortNumber(1);
     session.setPollPeriod(Period);
     for (int c = 1; c <= 7; ++c)
@@ -83,7 +84,7 @@ void TestNoise::pollsKeepTheirTime()
     const double cpu = (cpuSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0);
 
     const int owed = RunMs / Period;
-    const ReplyTimes& times = session.statistics().replyTimes;
+    const ReplyTimes& times = statistics.replyTimes;
     qInfo("%d polls of %d owed, %d with a new message, %lld bytes discarded, %.1f %% of a core, "
           "reply time median %.3f ms, max %.3f ms",
           polls, owed, fresh, discarded, cpu * 100, times.quantileMs(0.5), times.maxMs());

@@ -1,7 +1,7 @@
 // The record and the statistics as the operator reaches them in the window:
 // the trace panes' menu, Ctrl+R, F2 and the title.
 #include "csvread.h"
-#include "link/runstats.h"
+#include "run/runstats.h"
 #include "modal.h"
 #include "tester/statistics.h"
 #include "windowbench.h"
@@ -88,7 +88,8 @@ void TestRecordWindow::traceMenu()
 
     std::unique_ptr<QMenu> menu(b.w->createTraceMenu(nullptr));
     QCOMPARE(actionTexts(menu.get()),
-             (QStringList{"Start record...", "Stop record", "Copy trace", "Save trace as...", "Statistics"}));
+             (QStringList{"Start record...", "Stop record", "Copy trace", "Save trace as...", "Trace history", "Statistics",
+                          "Choose port..."}));
     QVERIFY(action(menu.get(), QStringLiteral("Start record..."))->isEnabled());
     QVERIFY(!action(menu.get(), QStringLiteral("Stop record"))->isEnabled());
 

@@ -1,6 +1,6 @@
 // The Statistics window keeps its size while polling fills it, marks its
 // count axis at readable steps, and centres each channel's bars on it.
-#include "link/runstats.h"
+#include "run/runstats.h"
 #include "tester/main64k.h"
 #include "tester/statistics.h"
 #include "windowbench.h"
@@ -63,7 +63,7 @@ void TestStatChart::windowKeepsItsSize()
     const QSize before = s->size();
     QCOMPARE(s->minimumSize(), s->maximumSize());
     // Polling starts and notes arrive on many channels: more lines of figures.
-    RunStatistics& st = b.w->session()->statistics();
+    RunStatistics& st = b.w->statistics();
     st.reset();
     for (int c = 0; c <= 20; ++c)
         st.notes[c].stacked = 1000 * c;

@@ -13,11 +13,13 @@
 #include <limits>
 
 class PollSession;
+class RunStatistics;
 
 class SessionRecord : public QObject {
     Q_OBJECT
 public:
-    explicit SessionRecord(PollSession& session, QObject* parent = nullptr);
+    // The figures written beside the record when it ends come from statistics.
+    SessionRecord(PollSession& session, const RunStatistics& statistics, QObject* parent = nullptr);
     ~SessionRecord() override;
 
     // Opens path and writes the header (unless appending to a record that
@@ -70,6 +72,7 @@ private:
     void writeSummary();
 
     PollSession& session_;
+    const RunStatistics& statistics_;
     QFile file_;
     QString path_;
     qint64 startUtcMs_ = 0;

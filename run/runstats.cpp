@@ -1,4 +1,4 @@
-#include "link/runstats.h"
+#include "run/runstats.h"
 
 #include "link/pollsession.h"
 
@@ -69,6 +69,7 @@ RunStatistics::RunStatistics(PollSession& session, QObject* parent) : QObject(pa
         ++portFailures;
         emit changed();
     });
+    connect(&session, &PollSession::sessionReset, this, &RunStatistics::forget);
 }
 
 void RunStatistics::clearCounts()

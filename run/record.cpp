@@ -1,7 +1,7 @@
-#include "link/record.h"
+#include "run/record.h"
 
 #include "link/pollsession.h"
-#include "link/runstats.h"
+#include "run/runstats.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -23,7 +23,8 @@ QString eventOf(const frames::ValidatorReply& reply)
 
 }  // namespace
 
-SessionRecord::SessionRecord(PollSession& session, QObject* parent) : QObject(parent), session_(session)
+SessionRecord::SessionRecord(PollSession& session, const RunStatistics& statistics, QObject* parent)
+    : QObject(parent), session_(session), statistics_(statistics)
 {
     connect(&session, &PollSession::messageSent, this, [this](const frames::HostMessage& m, bool repeated) {
         if (!isRecording() || m.isEmpty())
@@ -271,7 +272,7 @@ void SessionRecord::writeSummary()
 {
     if (path_.isEmpty())
         return;
-    QJsonObject o = session_.statistics().toJson();
+    QJsonObject o = statistics_.toJson();
     o.insert(QStringLiteral("record"), path_);
     const QDateTime now = QDateTime::currentDateTime();
     o.insert(QStringLiteral("ended"), now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs));

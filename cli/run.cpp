@@ -1,0 +1,208 @@
+#include "cli/run.h"
+
+#include "cli/console.h"
+#include "cli/recording.h"
+#include "link/qtport.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+namespace cli {
+
+namespace {
+
+// Longer than a reply takes on the line (11 bytes at 9600 baud, 12 ms) and a
+// validator's answer time.
+constexpr int LastReplyWaitMs = 200;
+// The longest single wait of the end timer; a longer duration is waited out in these.
+constexpr qint64 EndTimerStepMs = 3600 * 1000;
+constexpr int ProgressTickMs = 1000;
+// Into a file or a pipe the progress goes as a plain line every this many ticks.
+constexpr int PlainProgressEveryTicks = 10;
+
+}  // namespace
+
+Run::Run(const Options& options, const RunSetup& setup, const QString& programDir)
+    : options_(options), setup_(setup), programDir_(programDir)
+{
+    auto port = std::make_unique<QtPort>(programDir);
+    port->setDeviceOverride(setup.device);
+    session_ = std::make_unique<PollSession>(std::move(port));
+    stats_ = std::make_unique<RunStatistics>(*session_);
+
+    session_->setPortNumber(setup.port);
+    session_->requestReopen();  // whatever the number, the first poll sets the port up
+    session_->setPollPeriod(setup.pollPeriod);
+    session_->setEscrow(setup.escrow);
+    for (int c = 1; c <= frames::ChannelCount; ++c)
+        session_->setChannelEnabled(c, setup.channels[std::size_t(c - 1)]);
+    // Negative ACK repeats the last message, and a fresh session has
+    // none: the run's first message is a new one, every poll after it
+    // repeats it.
+    session_->setMode(PollMode::Normal);
+    if (setup.mode == PollMode::NegativeAck) {
+        connect(session_.get(), &PollSession::messageSent, this,
+                [this] { session_->setMode(PollMode::NegativeAck); }, Qt::SingleShotConnection);
+    }
+
+    connect(session_.get(), &PollSession::portFailed, this, [this](int number) {
+        portError_ = number;
+        put(stderr, QStringLiteral("%1Communication Port Error (#:%2) on %3\n")
+                        .arg(progressShown_ ? QStringLiteral("\n") : QString())
+                        .arg(number)
+                        .arg(deviceShown()));
+        progressShown_ = false;
+        finishSoon(QStringLiteral("port error"));
+    });
+    // The statistics have counted each reply by the time it comes here.
+    connect(session_.get(), &PollSession::replyChecked, this, [this](const auto&, bool good, const auto&) {
+        if (good && powerUpsAtStart_ < 0)
+            powerUpsAtStart_ = stats_->events.powerUp;
+        if (options_.notes && stats_->totalNotes().stacked >= *options_.notes)
+            finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
+    });
+    connect(&stops_, &StopRequests::requested, this, [this](const QString& what) { finishSoon(what); });
+
+    endTimer_.setSingleShot(true);
+    endTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&endTimer_, &QTimer::timeout, this, [this] { armEnd(); });
+    progressTimer_.setInterval(ProgressTickMs);
+    connect(&progressTimer_, &QTimer::timeout, this, [this] { progressTick(); });
+    onTerminal_ = stderrIsTerminal();
+}
+
+Run::~Run() = default;
+
+bool Run::begin(QString* why)
+{
+    if (!options_.record.isEmpty() && !startRecording(*session_, *stats_, options_.record, this, why))
+        return false;
+    clock_.start();
+    if (options_.durationMs)
+        armEnd();
+    progressTimer_.start();
+    session_->start();
+    return true;
+}
+
+ConditionCounts Run::counts() const
+{
+    return conditionCounts(*stats_, std::max<qint64>(powerUpsAtStart_, 0));
+}
+
+QString Run::deviceShown() const
+{
+    if (!setup_.device.isEmpty())
+        return setup_.device;
+    const QString device = portDeviceName(setup_.port, programDir_);
+    return device.isEmpty() ? QStringLiteral("port %1").arg(setup_.port) : device;
+}
+
+// The duration may exceed what one timer takes: it is waited out in hours.
+void Run::armEnd()
+{
+    const qint64 left = *options_.durationMs - clock_.elapsed();
+    if (left <= 0) {
+        finish(QStringLiteral("duration reached"));
+        return;
+    }
+    endTimer_.start(int(std::min<qint64>(left, EndTimerStepMs)));
+}
+
+// Each second on a terminal, in place; every ten seconds as plain lines
+// into a file or a pipe.
+void Run::progressTick()
+{
+    ++ticks_;
+    if (onTerminal_) {
+        QString line = progressLine(clock_.elapsed(), *stats_);
+        const qsizetype width = line.size();
+        if (width < lastWidth_)
+            line += QString(lastWidth_ - width, QLatin1Char(' '));
+        lastWidth_ = width;
+        put(stderr, QLatin1Char('\r') + line);
+        progressShown_ = true;
+    } else if (ticks_ % PlainProgressEveryTicks == 0) {
+        put(stderr, progressLine(clock_.elapsed(), *stats_) + QLatin1Char('\n'));
+    }
+}
+
+// The end is reached inside one of the session's reports: the port is
+// closed once that report is done.
+void Run::finishSoon(const QString& why)
+{
+    QMetaObject::invokeMethod(this, [this, why] { finish(why); }, Qt::QueuedConnection);
+}
+
+// Polling stops; the reply to the last message, when one is still on its
+// way, is waited for a moment so that the counts end on a whole exchange.
+void Run::finish(const QString& why)
+{
+    if (finished_ || stopping_)
+        return;
+    stopping_ = true;
+    endedBy_ = why;
+    endTimer_.stop();
+    session_->suspend();
+    if (portError_ || !session_->portReady() || session_->replyReceived()) {
+        close();
+        return;
+    }
+    connect(session_.get(), &PollSession::replyChecked, this, [this] { close(); });
+    connect(session_.get(), &PollSession::portFailed, this, [this] { close(); });
+    QTimer::singleShot(LastReplyWaitMs, this, [this] { close(); });
+}
+
+void Run::close()
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    progressTimer_.stop();
+    session_->closePort();
+    stopRecording(this);
+    ended_ = QDateTime::currentDateTime();
+    // The line on a terminal ends on the run's last figures.
+    if (onTerminal_ && !portError_)
+        progressTick();
+    if (progressShown_)
+        put(stderr, QStringLiteral("\n"));
+
+    const ConditionCounts seen = counts();
+    const Conditions met = occurred(seen) & options_.failOn;
+    status_ = portError_ ? ExitPortFailed : met.any() ? ExitConditionMet : ExitCompleted;
+    if (met.any())
+        tell(QStringLiteral("failed on %1").arg(conditionNames(met).join(QStringLiteral(", "))));
+
+    RunEnd end{deviceShown(), ended_, endedBy_, status_, portError_};
+    if (!options_.report.isEmpty()) {
+        QString why;
+        if (!writeReport(end, &why)) {
+            tell(QStringLiteral("cannot write the report %1: %2").arg(options_.report, why));
+            if (status_ != ExitPortFailed)
+                status_ = ExitReportFailed;
+        }
+    } else {
+        put(stdout, summaryText(*stats_, setup_, end, options_.failOn, seen));
+    }
+    QCoreApplication::exit(status_);
+}
+
+bool Run::writeReport(const RunEnd& end, QString* why) const
+{
+    QSaveFile f(options_.report);
+    if (!f.open(QIODevice::WriteOnly)) {
+        *why = f.errorString();
+        return false;
+    }
+    const QByteArray bytes =
+        QJsonDocument(reportJson(*stats_, setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented);
+    if (f.write(bytes) != bytes.size() || !f.commit()) {
+        *why = f.errorString();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,67 @@
+// What an unattended run prints and writes: the progress line, the summary
+// on standard output and the --report file. Pure functions of the run's
+// set-up, its end and its figures, so each text is tested on its own.
+#pragma once
+
+#include "cli/options.h"
+#include "link/frames.h"
+#include "link/pollsession.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+
+class RunStatistics;
+
+namespace cli {
+
+// What one run is set to do, settings file and options together.
+struct RunSetup {
+    std::int16_t port = 1;
+    QString device;  // --device, or empty for the port number's device
+    int pollPeriod = 100;
+    PollMode mode = PollMode::Normal;
+    bool escrow = true;
+    std::array<bool, frames::ChannelCount> channels{};
+};
+
+// How a run ended.
+struct RunEnd {
+    QString device;  // as shown: --device, the port's device, or "port N"
+    QDateTime ended;
+    QString endedBy;
+    int status = 0;
+    int portError = 0;  // the port's error number; 0 when it did not fail
+};
+
+using ConditionCounts = std::array<qint64, ConditionCount>;
+
+// 3725000 ms: "1:02:05".
+QString clockText(qint64 ms);
+// "normal" or "negative-ack", as --mode takes it.
+QString modeName(PollMode mode);
+// "1-7,9", or "none".
+QString channelList(const std::array<bool, frames::ChannelCount>& on);
+QStringList conditionNames(const Conditions& c);
+
+// How often each condition of --fail-on was seen. Every validator reports
+// its power-up when it starts: only one after that first report is news.
+ConditionCounts conditionCounts(const RunStatistics& s, qint64 powerUpsAtStart);
+Conditions occurred(const ConditionCounts& counts);
+
+// "0:00:05  polls 50  stacked 1  ..." after elapsedMs of the run.
+QString progressLine(qint64 elapsedMs, const RunStatistics& s);
+
+// The run's figures as a record's summary keeps them, and the run under "run".
+QJsonObject reportJson(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+                       const ConditionCounts& counts);
+
+// The figures' own lines between the run's, in the same columns.
+QString summaryText(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+                    const ConditionCounts& counts);
+
+}  // namespace cli
