@@ -252,11 +252,17 @@ QString TraceHistory::csvLine(int row, SessionRecord::LocalStamp& stamp) const
     const Row* r = rowAt(row);
     if (!r)
         return {};
-    QStringList fields;
-    fields << stamp(startUtcMs_ + (r->ns - startNs_) / 1'000'000);
-    for (int c = MsColumn; c < ColumnCount; ++c)
-        fields << SessionRecord::csvField(field(*r, c));
-    return fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    SessionRecord::Row out;
+    out.ns = r->ns;
+    out.dir = KindNames[int(r->kind)];
+    out.bytes = field(*r, BytesColumn);
+    out.request = field(*r, RequestColumn);
+    out.state = field(*r, StateColumn);
+    out.event = field(*r, EventColumn);
+    out.channel = field(*r, ChannelColumn);
+    out.checksum = field(*r, ChecksumColumn);
+    out.note = field(*r, NoteColumn);
+    return SessionRecord::rowText(out, startUtcMs_, startNs_, stamp);
 }
 
 int TraceHistory::find(const QString& text, int from, bool forward) const
