@@ -9,7 +9,8 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev qt6-serialport-dev fonts-liberation2 xvfb xauth appstream \
 	clang libclang-rt-14-dev xdotool at-spi2-core dbus-bin python3-pyatspi
 
-.PHONY: all deps build check check-unit check-asan fuzz-smoke fuzz demo clean bench-deps bench
+.PHONY: all deps build check check-unit check-asan fuzz-smoke fuzz demo clean bench-deps bench \
+	windows-deps windows check-windows
 
 # What `make bench` needs on top.
 BENCH_DEPS := libbenchmark-dev
@@ -32,6 +33,22 @@ FUZZ_MAX_LEN_reply := 64
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+# Windows: pollbench.exe cross-built with MinGW-w64 against a Qt built for
+# it, packed as a zip and an installer in dist/, tested under Wine. QT_MINGW
+# is that Qt; by default the tarball in ../shared/toolchains unpacked under
+# the build folder.
+WIN_DEPS := cmake make g++-mingw-w64-x86-64-posix qt6-base-dev-tools groff-base nsis wine64 \
+	xvfb xauth xdotool
+WIN_BUILD ?= build-windows
+QT_MINGW_TARBALL ?= $(CURDIR)/../shared/toolchains/qt-6.4.2-mingw64.tar.xz
+QT_MINGW_DEFAULT := $(CURDIR)/$(WIN_BUILD)/qt-6.4.2-mingw64
+QT_MINGW ?= $(QT_MINGW_DEFAULT)
+WINE ?= /usr/lib/wine/wine64
+# A Wine of its own under the build folder, quiet, with no window of its own
+# and no offer to download Mono or Gecko.
+WIN_ENV := WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+	WINEPATH="Z:$(QT_MINGW)/bin;Z:$(QT_MINGW)/mingw-runtime"
 
 all: build
 
@@ -113,6 +130,40 @@ bench: deps bench-deps
 	  --benchmark_out_format=json > $(BENCH_BUILD)/micro.log 2>&1 || { cat $(BENCH_BUILD)/micro.log; exit 1; }
 	@$(BENCH_BUILD)/bench/bench_e2e --seconds $(BENCH_SECONDS) --micro $(BENCH_BUILD)/micro.json \
 	  --sim $(BENCH_BUILD)/pollbench-sim --program $(BENCH_BUILD)/pollbench
+
+windows-deps:
+	@missing=$$(for p in $(WIN_DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+$(QT_MINGW_DEFAULT)/lib/cmake/Qt6/Qt6Config.cmake:
+	@test -f $(QT_MINGW_TARBALL) || { echo "no Qt for MinGW: give QT_MINGW=<folder> or QT_MINGW_TARBALL=<file>"; exit 1; }
+	mkdir -p $(WIN_BUILD)
+	tar -C $(WIN_BUILD) -xJf $(QT_MINGW_TARBALL)
+	touch $@
+
+# The program, the Windows test suites, the zip and the installer.
+windows: windows-deps $(QT_MINGW)/lib/cmake/Qt6/Qt6Config.cmake
+	cmake -S . -B $(WIN_BUILD)/build -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	  -DQT_MINGW_PREFIX=$(QT_MINGW) -DCMAKE_BUILD_TYPE=Release -DCMAKE_CROSSCOMPILING_EMULATOR=$(WINE)
+	cmake --build $(WIN_BUILD)/build -j $(JOBS)
+	cd $(WIN_BUILD)/build && cpack -B $(CURDIR)/dist
+	@rm -rf dist/_CPack_Packages
+	@ls -l dist/pollbench-*-win64.zip dist/Pollbench-*-win64-setup.exe
+
+$(WIN_BUILD)/wine/system.reg:
+	@echo "making the Wine prefix $(WIN_BUILD)/wine"
+	@$(WIN_ENV) $(WINE) wineboot --init > $(WIN_BUILD)/wineboot.log 2>&1 || { cat $(WIN_BUILD)/wineboot.log; exit 1; }
+	@$(WIN_ENV) wineserver -w
+
+# The suites under Wine with the offscreen platform, then the unpacked zip
+# end to end (tools/windows-check.sh), against the simulator built here.
+check-windows: windows $(WIN_BUILD)/wine/system.reg deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target pollbench-sim screen_grab
+	cd $(WIN_BUILD)/build && $(WIN_ENV) ctest --output-on-failure -j $(JOBS)
+	$(WIN_ENV) WINE=$(WINE) ./tools/windows-check.sh $(WIN_BUILD) $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

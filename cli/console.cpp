@@ -28,4 +28,9 @@ bool stderrIsTerminal()
 #endif
 }
 
+#ifndef Q_OS_WIN
+// A program started from a terminal has it as stdout and stderr already.
+void useParentConsole() {}
+#endif
+
 }  // namespace cli

@@ -14,4 +14,11 @@ void put(std::FILE* to, const QString& text);
 void tell(const QString& text);
 bool stderrIsTerminal();
 
+// On Windows the program is a window program, which starts without a
+// console: the command line gives stdout and stderr the console of cmd or
+// PowerShell it was started from where they have nowhere to go; outputs
+// redirected to a file or a pipe are kept. Elsewhere, and with no parent
+// console, nothing changes.
+void useParentConsole();
+
 }  // namespace cli

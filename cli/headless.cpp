@@ -124,7 +124,8 @@ int runWithoutWindow(const Options& options)
     case RunKind::Window:
         break;
     }
-    put(stderr, QStringLiteral("pollbench: %1\n\n%2").arg(options.error, helpText()));
+    // The mistake, not buried under the whole usage.
+    put(stderr, QStringLiteral("pollbench: %1\nTry 'pollbench --help'\n").arg(options.error));
     return ExitUsage;
 }
 

@@ -32,7 +32,18 @@ const QStringList WindowSystemSwitches{
     QStringLiteral("dograb"),  QStringLiteral("sync"),
 };
 
-QStringList withoutWindowSystemOptions(const QStringList& arguments)
+// "-x", "--xyz": not "-0+0", a geometry.
+bool looksLikeOption(const QString& a)
+{
+    const qsizetype at = a.startsWith(QLatin1String("--")) ? 2 : 1;
+    return a.startsWith(QLatin1Char('-')) && a.size() > at && a[at].isLetter();
+}
+
+// Qt's own options as the window's application takes them: with a value
+// that follows, or as a switch. One whose value is missing, or looks like one
+// of ours, is refused (why set): the window would take our option for its
+// value, and an unattended run would lose it.
+QStringList withoutWindowSystemOptions(const QStringList& arguments, QString* why)
 {
     QStringList out;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -51,8 +62,13 @@ QStringList withoutWindowSystemOptions(const QStringList& arguments)
         if (inlineValue)
             name.truncate(eq);
         if (WindowSystemValueOptions.contains(name)) {
-            if (!inlineValue)
+            if (!inlineValue) {
+                if (i + 1 >= arguments.size() || looksLikeOption(arguments[i + 1])) {
+                    *why = QStringLiteral("Missing value after '%1'.").arg(a);
+                    return {};
+                }
                 ++i;
+            }
             continue;
         }
         if (WindowSystemSwitches.contains(name) && !inlineValue)
@@ -234,11 +250,15 @@ Options parseCommandLine(const QStringList& arguments)
         return o;
     };
 
+    QString why;
+    const QStringList ours = withoutWindowSystemOptions(arguments, &why);
+    if (!why.isEmpty())
+        return bad(why);
     QCommandLineParser p;
     p.setApplicationDescription(Description);
     Declared d;
     d.addTo(p);
-    if (!p.parse(withoutWindowSystemOptions(arguments)))
+    if (!p.parse(ours))
         return bad(p.errorText());
     if (!p.positionalArguments().isEmpty())
         return bad(QStringLiteral("Unexpected argument '%1'.").arg(p.positionalArguments().first()));
@@ -254,6 +274,18 @@ Options parseCommandLine(const QStringList& arguments)
     if (p.isSet(d.listPorts)) {
         o.kind = RunKind::ListPorts;
         return o;
+    }
+
+    // A second value of an option that takes one would silently replace the
+    // first; the lists (--channels, --fail-on) add up instead.
+    for (const QCommandLineOption* single : {&d.device, &d.record, &d.port, &d.rate, &d.mode, &d.escrow, &d.duration,
+                                             &d.notes, &d.report}) {
+        const QStringList given = p.values(*single);
+        if (given.size() > 1)
+            return bad(QStringLiteral("--%1 is given %2 times (%3); give it once.")
+                           .arg(single->names().first())
+                           .arg(given.size())
+                           .arg(given.join(QStringLiteral(", "))));
     }
 
     if (p.isSet(d.device)) {
@@ -298,10 +330,15 @@ Options parseCommandLine(const QStringList& arguments)
             return bad(QStringLiteral("--mode: \"%1\" is neither normal nor negative-ack.").arg(m));
     }
     if (p.isSet(d.channels)) {
-        QString why;
-        o.channels = parseChannels(p.value(d.channels), &why);
-        if (!o.channels)
-            return bad(QStringLiteral("--channels: %1.").arg(why));
+        std::array<bool, frames::ChannelCount> on{};
+        for (const QString& list : p.values(d.channels)) {
+            const auto some = parseChannels(list, &why);
+            if (!some)
+                return bad(QStringLiteral("--channels: %1.").arg(why));
+            for (std::size_t c = 0; c < on.size(); ++c)
+                on[c] = on[c] || (*some)[c];
+        }
+        o.channels = on;
     }
     if (p.isSet(d.escrow)) {
         const auto on = onOff(p.value(d.escrow));
@@ -327,8 +364,8 @@ Options parseCommandLine(const QStringList& arguments)
         if (o.report.isEmpty())
             return bad(QStringLiteral("--report needs a file name."));
     }
-    if (p.isSet(d.failOn)) {
-        for (const QString& raw : p.value(d.failOn).split(QLatin1Char(','))) {
+    for (const QString& list : p.values(d.failOn)) {
+        for (const QString& raw : list.split(QLatin1Char(','))) {
             const QString name = raw.trimmed();
             bool known = false;
             for (int c = 0; c < ConditionCount; ++c) {

@@ -49,7 +49,7 @@ enum class RunKind : std::uint8_t {
     Version,    // --version
     ListPorts,  // --list-ports
     Headless,   // --headless: an unattended run
-    BadUsage,   // the usage on standard error, status 2
+    BadUsage,   // what was wrong on standard error, status 2
 };
 
 struct Options {

@@ -7,11 +7,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
-#elif defined(Q_OS_WIN)
-#include <QMetaObject>
-#include <QPointer>
-
-#include <windows.h>
 #endif
 
 namespace cli {
@@ -71,39 +66,7 @@ StopRequests::~StopRequests()
     pipeFds[0] = pipeFds[1] = -1;
 }
 
-#elif defined(Q_OS_WIN)
-
-// The console handler runs on a thread of its own; the request is queued to
-// the object's thread.
-namespace {
-QPointer<StopRequests> current;
-
-BOOL WINAPI onConsoleEvent(DWORD type)
-{
-    const QString what = type == CTRL_C_EVENT       ? QStringLiteral("Ctrl+C")
-                         : type == CTRL_BREAK_EVENT ? QStringLiteral("Ctrl+Break")
-                                                    : QStringLiteral("console closed");
-    if (StopRequests* s = current.data()) {
-        QMetaObject::invokeMethod(s, [s, what] { emit s->requested(what); }, Qt::QueuedConnection);
-        return TRUE;
-    }
-    return FALSE;
-}
-}  // namespace
-
-StopRequests::StopRequests(QObject* parent) : QObject(parent)
-{
-    current = this;
-    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-}
-
-StopRequests::~StopRequests()
-{
-    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
-    current = nullptr;
-}
-
-#else
+#elif !defined(Q_OS_WIN)  // Windows: stoprequests_win.cpp
 
 // Elsewhere a signal ends the process as it always did.
 StopRequests::StopRequests(QObject* parent) : QObject(parent) {}

@@ -14,6 +14,7 @@ namespace frames {
 
 inline constexpr std::uint8_t STX = 0x02;
 inline constexpr std::uint8_t ETX = 0x03;
+inline constexpr std::uint8_t ReplyLengthByte = 0x0B;  // a reply's length byte: its own size
 inline constexpr int ChannelCount = 13;
 
 // data 1 bits of a host message
@@ -72,6 +73,13 @@ struct ValidatorReply {
     bool startsWithStx() const { return bytes[0] == STX; }
     std::uint8_t computedChecksum() const;  // XOR of bytes 1..8
     bool checksumOk() const { return computedChecksum() == bytes[10]; }
+    // STX, the reply's length, ETX in its place and a good checksum. Random
+    // bytes after an STX pass the checksum alone one time in 128; all four
+    // together vouch that the validator sent this frame.
+    bool isWholeFrame() const
+    {
+        return startsWithStx() && bytes[1] == ReplyLengthByte && bytes[9] == ETX && checksumOk();
+    }
     int channelNumber() const;
 };
 

@@ -225,6 +225,7 @@ void PollSession::portFailure(int number)
     link_.portReady = false;
     link_.reopen = true;
     link_.pending.clear();
+    link_.pendingBehindStray = false;
     if (!wasReady)
         return;  // this failure is being reported already
     stopRunning();

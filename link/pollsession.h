@@ -134,9 +134,11 @@ signals:
 private:
     void portFailure(int number);
     void stopRunning();
-    void take(QByteArray bytes);
+    void take(QByteArray bytes, bool behindStray = false);
+    void takeBehindStray(const QByteArray& bytes);
+    void dropAfterReply(const QByteArray& bytes);
     void decode(const QByteArray& bytes);
-    void hold(const QByteArray& partial);
+    void hold(const QByteArray& partial, bool behindStray = false);
     void resynchronise(const QByteArray& dropped);
     void endPause();
     void wakeIdleClock();
@@ -165,6 +167,7 @@ private:
         frames::StatusDecoding decoding{QString(), QString(), QString(), QString(), 0, QString()};
         QString lastChannelText;
         QByteArray pending;  // a frame begun, waiting for the rest
+        bool pendingBehindStray = false;  // it followed stray bytes: taken only whole and valid
         bool resynchronising = false;
         std::int64_t lastWriteNs = 0;
         std::int64_t lastReadNs = 0;

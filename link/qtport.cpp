@@ -12,6 +12,10 @@ QString portDeviceName(int number, const QString& programDir, const std::map<int
         return it->second;
 #ifdef Q_OS_WIN
     Q_UNUSED(programDir);
+    // Only COM1 to COM9 are names in every namespace; above, the device
+    // namespace's form is the one that opens.
+    if (number >= 10)
+        return QStringLiteral("\\\\.\\COM%1").arg(number);
     return QStringLiteral("COM%1").arg(number);
 #else
     // A link whose device is gone still names this port: opening some other
@@ -92,7 +96,7 @@ QtPort::~QtPort()
 {
     onComm = nullptr;
     onFailure = nullptr;
-    serial_.close();
+    closeSerial();
 }
 
 bool QtPort::portOpen() const
@@ -102,8 +106,17 @@ bool QtPort::portOpen() const
 
 void QtPort::close()
 {
-    serial_.close();
+    closeSerial();
     event_ = 0;
+}
+
+void QtPort::closeSerial()
+{
+    if (!serial_.isOpen())
+        return;
+    flags_.beforeClose(serial_);
+    serial_.close();
+    flags_.afterClose();
 }
 
 void QtPort::setCommPort(int number)
@@ -159,10 +172,14 @@ void QtPort::open()
 {
     if (serial_.isOpen())
         throw PortError(porterr::PortInUse, QStringLiteral("port already open"));
-    const QString device = deviceName();
+    QString device = deviceName();
     bool missing = device.isEmpty();
 #ifndef Q_OS_WIN
     missing = missing || !QFileInfo::exists(device);
+    // The serial library looks a bare name up under /dev; a name that
+    // exists as given (a link in the working directory) is that file.
+    if (!missing)
+        device = QFileInfo(device).absoluteFilePath();
 #endif
     if (missing)
         throw PortError(porterr::NoSuchPort, QStringLiteral("no such port: %1").arg(device));
@@ -173,7 +190,9 @@ void QtPort::open()
     serial_.setStopBits(line_.stopBits);
     serial_.setFlowControl(QSerialPort::NoFlowControl);
     opening_ = true;
+    flags_.beforeOpen(device);
     const bool ok = serial_.open(QIODevice::ReadWrite);
+    flags_.opened(ok);
     if (!ok) {
         opening_ = false;
         const QSerialPort::SerialPortError e = serial_.error();
@@ -278,6 +297,7 @@ void QtPort::serialError(QSerialPort::SerialPortError error)
 void QtPort::fail(int number)
 {
     // Left open, a dead device reports the same error again in a tight loop.
+    flags_.forget();
     serial_.close();
     event_ = 0;
     failure_ = number;

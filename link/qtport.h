@@ -2,6 +2,7 @@
 // COM<n> beside the program.
 #pragma once
 
+#include "link/lineflags.h"
 #include "link/port.h"
 
 #include <QObject>
@@ -10,9 +11,10 @@
 #include <map>
 
 // Where port number n lives: the device the user bound it to when there is
-// one; else "COM<n>" on Windows; elsewhere the entry COM<n> in the program's
-// directory when there is one (a link to a serial device or a
-// pseudo-terminal), else /dev/ttyS<n-1>. Empty for numbers below 1.
+// one; else "COM<n>" on Windows ("\\.\COM<n>" from 10 on); elsewhere the
+// entry COM<n> in the program's directory when there is one (a link to a
+// serial device or a pseudo-terminal), else /dev/ttyS<n-1>. Empty for
+// numbers below 1.
 QString portDeviceName(int number, const QString& programDir, const std::map<int, QString>& bound = {});
 
 struct LineSettings {
@@ -64,11 +66,13 @@ private:
     void serialError(QSerialPort::SerialPortError error);
     void fail(int number);
     void throwIfClosed() const;
+    void closeSerial();
 
     QString programDir_;
     QString override_;
     std::map<int, QString> bound_;
     QSerialPort serial_;
+    LineFlags flags_;
     int number_ = 1;
     LineSettings line_;
     int rThreshold_ = 0;

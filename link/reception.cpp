@@ -1,6 +1,6 @@
 // A reply off the line: checked, acknowledged and decoded. Bytes that do not
-// begin a frame are dropped up to the next STX; a line carrying no frame at
-// all is drained after a short pause.
+// begin a frame are dropped up to a whole valid frame behind them; a line
+// carrying no such frame is drained after a short pause.
 #include "link/pollsession.h"
 
 void PollSession::MSComm1_OnComm()
@@ -20,31 +20,60 @@ void PollSession::MSComm1_OnComm()
         return;
     }
     bytes.prepend(link_.pending);
+    const bool behindStray = link_.pendingBehindStray;
     hold({});
-    take(bytes);
+    take(bytes, behindStray);
 }
 
-void PollSession::take(QByteArray bytes)
+void PollSession::take(QByteArray bytes, bool behindStray)
 {
     if (bytes.isEmpty())
         return;
-    if (std::uint8_t(bytes[0]) != frames::STX) {
-        const qsizetype stx = bytes.indexOf(char(frames::STX));
-        if (stx < 0) {
-            resynchronise(bytes);
-            return;
-        }
-        // Stray bytes before a frame (noise, a pad byte after the last
-        // reply): the frame that starts at the STX still counts.
-        emit bytesDiscarded(bytes.left(stx));
-        bytes.remove(0, stx);
-        wakeIdleClock();
+    if (behindStray || std::uint8_t(bytes[0]) != frames::STX) {
+        takeBehindStray(bytes);
+        return;
     }
     if (bytes.size() < frames::ValidatorReply::Size) {
         hold(bytes);
         return;
     }
     decode(bytes);
+    dropAfterReply(bytes);
+}
+
+void PollSession::takeBehindStray(const QByteArray& bytes)
+{
+    // Stray bytes before a frame (noise, a pad byte after the last reply):
+    // the frame behind them counts only when it is whole and valid, since
+    // noise holds an STX now and then and a checksum alone passes one time
+    // in 128. The first such frame at any STX of the read is taken.
+    for (qsizetype stx = bytes.indexOf(char(frames::STX)); stx >= 0;
+         stx = bytes.indexOf(char(frames::STX), stx + 1)) {
+        if (bytes.size() - stx < frames::ValidatorReply::Size) {
+            // Too short to judge yet: the rest is waited for.
+            if (stx > 0)
+                emit bytesDiscarded(bytes.left(stx));
+            wakeIdleClock();
+            hold(bytes.mid(stx), true);
+            return;
+        }
+        if (!frames::ValidatorReply::fromBytes(bytes.mid(stx, frames::ValidatorReply::Size)).isWholeFrame())
+            continue;
+        if (stx > 0)
+            emit bytesDiscarded(bytes.left(stx));
+        wakeIdleClock();
+        const QByteArray frame = bytes.mid(stx);
+        decode(frame);
+        dropAfterReply(frame);
+        return;
+    }
+    // No frame in it that the validator vouches for: all of it goes, as a
+    // read that does not begin with STX always did.
+    resynchronise(bytes);
+}
+
+void PollSession::dropAfterReply(const QByteArray& bytes)
+{
     // A second reply in the same read is dropped, as is anything behind it.
     if (bytes.size() > frames::ValidatorReply::Size)
         emit bytesDiscarded(bytes.mid(frames::ValidatorReply::Size));
@@ -70,12 +99,13 @@ void PollSession::decode(const QByteArray& bytes)
         emit noteStacked(link_.decoding.channelNumber);
 }
 
-void PollSession::hold(const QByteArray& partial)
+void PollSession::hold(const QByteArray& partial, bool behindStray)
 {
     // A frame begun but not complete waits here; meanwhile every byte that
     // arrives raises the port's event, since the port no longer holds them.
     const bool wasHolding = !link_.pending.isEmpty();
     link_.pending = partial;
+    link_.pendingBehindStray = behindStray && !partial.isEmpty();
     if (link_.pending.isEmpty() == !wasHolding || !port_->portOpen())
         return;
     try {

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace settings {
 
@@ -51,12 +52,29 @@ PathState inspectPath(const QString& path)
     return {PathKind::Other, at, QStringLiteral("%1 leads to %2, which is %3").arg(path, at, what)};
 }
 
+namespace {
+
+// Whether a file can be made in dir. Windows grants that through access
+// lists a folder's attributes do not show (Program Files reads as writable
+// to a user who cannot write there), so there a file is made and dropped.
+bool canWriteIn(const QString& dir)
+{
+#ifdef Q_OS_WIN
+    QTemporaryFile probe(QDir(dir).filePath(QStringLiteral("pollbench-XXXXXX.tmp")));
+    return probe.open();
+#else
+    return QFileInfo(dir).isWritable();
+#endif
+}
+
+}  // namespace
+
 Location locateSettings(const QString& programDir, const QString& userDir)
 {
     const QString beside = settingsPath(programDir);
     // A save writes a new copy beside the file and renames it, so it is the
     // directory that must be writable.
-    if (userDir.isEmpty() || QFileInfo(programDir).isWritable())
+    if (userDir.isEmpty() || canWriteIn(programDir))
         return {beside, beside};
     const QString own = settingsPath(userDir);
     const QFileInfo ownInfo(own);
@@ -70,7 +88,13 @@ Location locateSettings(const QString& programDir, const QString& userDir)
 
 Location locateSettings(const QString& programDir)
 {
-    return locateSettings(programDir, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+#ifdef Q_OS_WIN
+    // %APPDATA%\pollbench: the roaming profile, where Windows programs keep what the user set.
+    const auto userFolder = QStandardPaths::AppDataLocation;
+#else
+    const auto userFolder = QStandardPaths::AppConfigLocation;
+#endif
+    return locateSettings(programDir, QStandardPaths::writableLocation(userFolder));
 }
 
 QByteArray readFileBytes(const QString& path)

@@ -45,6 +45,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pollbench-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(POLLBENCH_VERSION));
 
     QCommandLineParser p;
     p.setApplicationDescription(
@@ -60,7 +61,8 @@ int main(int argc, char* argv[])
                          "hexadecimal, and after \" ; \" what was done to them on purpose:\n"
                          "  12.345678 H 02 08 10 7F 00 00 03 67\n"
                          "  12.345712 V 02 0B 20 01 00 01 00 00 00 03 2B"));
-    p.addHelpOption();
+    const QCommandLineOption help = p.addHelpOption();
+    const QCommandLineOption version = p.addVersionOption();
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Create a pseudo-terminal, link <path> to it and print \"ready <path>\"."),
                                   QStringLiteral("path"));
@@ -103,7 +105,16 @@ int main(int argc, char* argv[])
                                      QStringLiteral("Write one <hex> byte after every reply."), QStringLiteral("hex"));
     p.addOptions({link, device, script, autoNotes, autoInterval, stagePolls, faults, faultRate, faultKinds, seed, log,
                   noStdin, noise, noiseByte, padByte});
-    p.process(app);
+    // Bad usage is status 2, as for the tester, and one line, not the usage.
+    if (!p.parse(QCoreApplication::arguments()))
+        return fail(p.errorText() + QStringLiteral("\nTry 'pollbench-sim --help'"));
+    if (p.isSet(help))
+        p.showHelp(0);
+    if (p.isSet(version))
+        p.showVersion();
+    if (!p.positionalArguments().isEmpty())
+        return fail(QStringLiteral("Unexpected argument '%1'.\nTry 'pollbench-sim --help'")
+                        .arg(p.positionalArguments().first()));
 
     if (p.isSet(link) == p.isSet(device))
         return fail(QStringLiteral("give one of --link PATH or --device DEV (see --help)"));

@@ -159,6 +159,8 @@ void Simulator::send(const std::vector<Chunk>& chunks)
 
 void Simulator::noiseTick()
 {
+    if (!line_)
+        return;  // the run has ended and its line is closed
     // As many bytes as the rate owes since the noise began, in one write.
     const qint64 now = clock_.nsecsElapsed();
     const qint64 owed = (now - noiseSentNs_) / 1000 * options_.noiseRate / 1000000 - noiseBytes_;
@@ -176,7 +178,7 @@ void Simulator::noiseTick()
 
 void Simulator::flushOutgoing()
 {
-    while (!outgoing_.empty()) {
+    while (line_ && !outgoing_.empty()) {
         const qint64 wait = outgoing_.front().dueNs - clock_.nsecsElapsed();
         if (wait > 0) {
             sendTimer_.start(int((wait + 999999) / 1000000));
@@ -312,6 +314,7 @@ void Simulator::stop()
     scriptTimer_.stop();
     sendTimer_.stop();
     quietTimer_.stop();
+    noiseTimer_.stop();
     if (lineNotifier_)
         lineNotifier_->setEnabled(false);
     if (stdinNotifier_)

@@ -1,3 +1,4 @@
+#include "cli/console.h"
 #include "cli/headless.h"
 #include "cli/options.h"
 #include "startup/startup.h"
@@ -16,6 +17,7 @@ int main(int argc, char* argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     if (cli::parseCommandLine(arguments).kind != cli::RunKind::Window) {
+        cli::useParentConsole();
         QCoreApplication app(argc, argv);
         nameProgram();  // an unattended run reads the settings the window would
         // Read again from the application, which has the arguments as the

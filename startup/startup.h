@@ -10,7 +10,8 @@
 class MAIN64K;
 
 // Names the program "pollbench", with no organisation: its per-user
-// settings folder is then ~/.config/pollbench on Linux. Call once the
+// settings folder is then ~/.config/pollbench on Linux,
+// %APPDATA%\pollbench on Windows. Call once the
 // application object exists.
 void nameProgram();
 

@@ -106,6 +106,8 @@ inline void addSpecialRows()
 {
     QTest::addColumn<int>("index");
     const auto cases = specialCases();
+    if (cases.empty())
+        QSKIP("no special files to make on this system");
     for (int i = 0; i < int(cases.size()); ++i)
         QTest::newRow(cases[size_t(i)].name) << i;
 }

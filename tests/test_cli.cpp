@@ -214,6 +214,8 @@ private slots:
     void failOn();
     void portNotSetUp_data();
     void portNotSetUp();
+    void deviceAsGiven_data();
+    void deviceAsGiven();
     void sigtermWritesTheReport();
     void windowOnADevice();
 };
@@ -231,10 +233,14 @@ void TestCli::answersWithoutADisplay_data()
     // Whatever ports this machine has: each line a device path and five fields.
     QTest::newRow("list ports") << QStringList{"--list-ports"} << 0 << R"((/[^\t\n]+(\t[^\t\n]+){4}\n)*)"
                                 << R"((pollbench: no serial ports found\n)?)";
+    // One line naming what is wrong, and where to read more; not the whole usage.
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << none
-                                    << R"(pollbench: Unknown option 'bogus'\.\n\nUsage: pollbench \[options\]\n(.*\n)*)";
+                                    << R"(pollbench: Unknown option 'bogus'\.\nTry 'pollbench --help'\n)";
     QTest::newRow("bad value") << QStringList{"--headless", "--duration", "soon"} << 2 << none
-                               << R"(pollbench: --duration: .*\n\nUsage: pollbench (.*\n)*)";
+                               << R"(pollbench: --duration: [^\n]*\nTry 'pollbench --help'\n)";
+    QTest::newRow("option given twice") << QStringList{"--headless", "--rate", "30", "--rate", "1000"} << 2 << none
+                                        << R"(pollbench: --rate is given 2 times \(30, 1000\); give it once\.\n)"
+                                           R"(Try 'pollbench --help'\n)";
 }
 
 // A process that loaded the GUI would abort here without a display.
@@ -534,6 +540,37 @@ void TestCli::portNotSetUp()
     const QJsonObject run = readReport(report).value(QStringLiteral("run")).toObject();
     QCOMPARE(run.value(QStringLiteral("port_error")).toInt(), 8002);
     QCOMPARE(run.value(QStringLiteral("exit_status")).toInt(), 3);
+}
+
+void TestCli::deviceAsGiven_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::newRow("bare name") << "q";
+    QTest::newRow("dot slash") << "./q";
+    QTest::newRow("in a folder") << "lines/q";
+}
+
+// A --device name that exists where the run is started is that file, even
+// without a slash that would say so.
+void TestCli::deviceAsGiven()
+{
+    QFETCH(QString, device);
+    QTemporaryDir dir;
+    const QString program = programIn(dir);
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("lines")));
+    const QString link = dir.filePath(device.contains(QLatin1String("lines")) ? device : QStringLiteral("q"));
+    SimProcess sim;
+    QVERIFY(sim.start(link));
+    QProcess p;
+    p.setProcessEnvironment(noDisplay());
+    p.setWorkingDirectory(dir.path());
+    p.start(program, {"--headless", "--rate", "30", "--duration", "0.5", "--device", device});
+    QVERIFY(p.waitForStarted(Long));
+    const Outcome o = finished(p);
+    QVERIFY(sim.finish());
+    QVERIFY2(o.status == 0, qPrintable(QStringLiteral("status %1\n%2").arg(o.status).arg(o.err)));
+    QVERIFY2(o.out.contains(QStringLiteral("unattended run on %1\n").arg(device)), qPrintable(o.out));
+    QVERIFY(simStats(sim.said).polls > 0);
 }
 
 void TestCli::sigtermWritesTheReport()

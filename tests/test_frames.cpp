@@ -153,17 +153,19 @@ void TestFrames::replyChecks_data()
     QTest::addColumn<QByteArray>("hex");
     QTest::addColumn<bool>("stx");
     QTest::addColumn<bool>("checksum");
+    QTest::addColumn<bool>("whole");  // STX, length, ETX and checksum all in place
 
     // 0B ^ 10 ^ 01 = 1A
-    QTest::newRow("good") << QByteArray("020b10010000000000031a") << true << true;
-    QTest::newRow("bad checksum") << QByteArray("020b10010000000000031b") << true << false;
-    QTest::newRow("no STX, checksum fine") << QByteArray("060b10010000000000031a") << false << true;
-    QTest::newRow("neither") << QByteArray("000b1001000000000003ff") << false << false;
-    // Length and ETX are shown, never compared.
-    QTest::newRow("odd length byte") << QByteArray("020c10010000000000031d") << true << true;
-    QTest::newRow("no ETX") << QByteArray("020b10010000000000001a") << true << true;
+    QTest::newRow("good") << QByteArray("020b10010000000000031a") << true << true << true;
+    QTest::newRow("bad checksum") << QByteArray("020b10010000000000031b") << true << false << false;
+    QTest::newRow("no STX, checksum fine") << QByteArray("060b10010000000000031a") << false << true << false;
+    QTest::newRow("neither") << QByteArray("000b1001000000000003ff") << false << false << false;
+    // Length and ETX are shown, not compared by the two checks; a whole
+    // frame has them in place.
+    QTest::newRow("odd length byte") << QByteArray("020c10010000000000031d") << true << true << false;
+    QTest::newRow("no ETX") << QByteArray("020b10010000000000001a") << true << true << false;
     // STX and ETX are outside the sum.
-    QTest::newRow("ETX not summed") << QByteArray("020b10010000000000ff1a") << true << true;
+    QTest::newRow("ETX not summed") << QByteArray("020b10010000000000ff1a") << true << true << false;
 }
 
 void TestFrames::replyChecks()
@@ -171,9 +173,11 @@ void TestFrames::replyChecks()
     QFETCH(QByteArray, hex);
     QFETCH(bool, stx);
     QFETCH(bool, checksum);
+    QFETCH(bool, whole);
     const ValidatorReply r = replyFrom(hex);
     QCOMPARE(r.startsWithStx(), stx);
     QCOMPARE(r.checksumOk(), checksum);
+    QCOMPARE(r.isWholeFrame(), whole);
 }
 
 void TestFrames::shortReadIsPadded()

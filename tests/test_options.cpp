@@ -35,6 +35,8 @@ private slots:
     void commandLines_data();
     void commandLines();
     void headlessValues();
+    void repeatedOptions_data();
+    void repeatedOptions();
     void storedSettings_data();
     void storedSettings();
 };
@@ -201,6 +203,64 @@ void TestOptions::headlessValues()
     QCOMPARE(d.escrow, true);
     QCOMPARE(int(d.mode), int(PollMode::Normal));
     QVERIFY(d.failOn.none());
+}
+
+void TestOptions::repeatedOptions_data()
+{
+    QTest::addColumn<QStringList>("args");  // after --headless
+    QTest::addColumn<QString>("error");     // part of the message; empty: accepted
+    QTest::addColumn<QString>("channels");  // accepted: the enables, or empty for none given
+    QTest::addColumn<QString>("failOn");    // accepted: the conditions, comma-separated
+
+    // Lists add up.
+    QTest::newRow("fail-on twice") << QStringList{"--fail-on", "jam", "--fail-on", "badsum"} << ""
+                                   << "" << "badsum,jam";
+    QTest::newRow("channels twice") << QStringList{"--channels", "1-3", "--channels=9"} << "" << "1110000010000"
+                                    << "";
+    QTest::newRow("channels none, then one") << QStringList{"--channels", "none", "--channels", "5"} << ""
+                                             << "0000100000000" << "";
+    QTest::newRow("a bad list among good ones") << QStringList{"--fail-on", "jam", "--fail-on", "jammed"}
+                                                << "jammed" << "" << "";
+    // One value, given twice: which one was meant is not for the program to guess.
+    QTest::newRow("rate twice") << QStringList{"--rate", "30", "--rate", "1000"}
+                                << "--rate is given 2 times (30, 1000)" << "" << "";
+    QTest::newRow("the same rate twice") << QStringList{"--rate", "30", "--rate", "30"} << "--rate" << "" << "";
+    QTest::newRow("device twice") << QStringList{"--device", "a", "--device=b"} << "--device" << "" << "";
+    QTest::newRow("report three times") << QStringList{"--report", "a", "--report", "b", "--report", "c"}
+                                        << "--report is given 3 times" << "" << "";
+    QTest::newRow("escrow twice") << QStringList{"--escrow", "on", "--escrow", "off"} << "--escrow" << "" << "";
+    // Qt's options take their value; never one of ours.
+    QTest::newRow("style before an option") << QStringList{"--style", "--fail-on=powerup"}
+                                            << "Missing value after '--style'" << "" << "";
+    QTest::newRow("style last") << QStringList{"--fail-on", "jam", "-style"} << "Missing value after '-style'" << ""
+                                << "";
+    QTest::newRow("style with its value") << QStringList{"--style", "Fusion", "--fail-on", "powerup"} << "" << ""
+                                          << "powerup";
+    QTest::newRow("geometry from the right") << QStringList{"-geometry", "-0+0", "--fail-on", "full"} << "" << ""
+                                             << "full";
+}
+
+void TestOptions::repeatedOptions()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    QFETCH(QString, channels);
+    QFETCH(QString, failOn);
+    const Options o = parseCommandLine(QStringList{"pollbench", "--headless"} + args);
+    if (!error.isEmpty()) {
+        QCOMPARE(int(o.kind), int(RunKind::BadUsage));
+        QVERIFY2(o.error.contains(error), qPrintable(o.error));
+        QVERIFY(!o.error.contains(QLatin1Char('\n')));
+        return;
+    }
+    QVERIFY2(o.kind == RunKind::Headless, qPrintable(o.error));
+    QCOMPARE(o.channels ? channelsText(*o.channels) : QString(), channels);
+    QStringList named;
+    for (int c = 0; c < ConditionCount; ++c)
+        if (o.failOn.test(std::size_t(c)))
+            named << conditionName(Condition(c));
+    named.sort();
+    QCOMPARE(named.join(QLatin1Char(',')), failOn);
 }
 
 void TestOptions::storedSettings_data()

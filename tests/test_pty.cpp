@@ -158,6 +158,8 @@ private slots:
     void farEndGone();
     void pollBeforeFailureReport();
     void bytesWaitingBeforeOpen();
+    void lineFlagsFound_data();
+    void lineFlagsFound();
 };
 
 void TestPty::deviceNames()
@@ -403,6 +405,82 @@ void TestPty::bytesWaitingBeforeOpen()
     QTest::qWait(100);
     QVERIFY(!w.session()->replyReceived());
     QCOMPARE(pty.closer.count(), 0);
+}
+
+void TestPty::lineFlagsFound_data()
+{
+    QTest::addColumn<bool>("raw");  // as a serial program leaves it: raw, 9600, no modem control
+    QTest::addColumn<uint>("iflag");
+    QTest::addColumn<uint>("oflag");
+    QTest::addColumn<uint>("lflag");
+    // What a run that was killed leaves on the line: parity errors ignored.
+    QTest::newRow("left by a killed run") << true << uint(IGNPAR) << 0u << 0u;
+    // A terminal program's line: cooked, echoing, translating.
+    QTest::newRow("a terminal's") << false << uint(IGNPAR | INPCK | ISTRIP | ICRNL | IXON | IUCLC)
+                                  << uint(OPOST | ONLCR) << uint(ICANON | ECHO | ISIG | IEXTEN);
+}
+
+void TestPty::lineFlagsFound()
+{
+    // Whatever the previous owner left, the port opens and reads whole
+    // replies; a normal close leaves the line as it was found.
+    QFETCH(bool, raw);
+    QFETCH(uint, iflag);
+    QFETCH(uint, oflag);
+    QFETCH(uint, lflag);
+    OnPty pty;
+    Peer& peer = *pty.peer;
+    QVERIFY(peer.isValid());
+    auto flagsOnLine = [&peer](termios* t) {
+        const int fd = ::open(peer.slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const bool ok = fd >= 0 && tcgetattr(fd, t) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
+    };
+    {
+        const int fd = ::open(peer.slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        termios t{};
+        QCOMPARE(tcgetattr(fd, &t), 0);
+        if (raw) {
+            cfmakeraw(&t);
+            cfsetspeed(&t, B9600);
+            t.c_cflag |= CLOCAL;
+            t.c_iflag |= iflag;
+        } else {
+            t.c_iflag = iflag;
+            t.c_oflag = oflag;
+            t.c_lflag = lflag;
+        }
+        QCOMPARE(tcsetattr(fd, TCSANOW, &t), 0);
+        ::close(fd);
+    }
+    termios before{};
+    QVERIFY(flagsOnLine(&before));
+    QVERIFY((before.c_iflag & IGNPAR) != 0);
+
+    QVERIFY(pty.start());
+    MAIN64K& w = *pty.window;
+    QCOMPARE(pty.closer.count(), 0);
+    QVERIFY(w.session()->portReady());
+    QCOMPARE(peer.take(8).toHex(' '), QByteArray("02 08 10 7f 00 00 03 67"));
+    // CR and upper-case letters would be translated on a cooked line.
+    const QByteArray reply = replyBytes({0x01, 0, 0x0D, 0x41, 0, 0});
+    peer.send(reply);
+    QTRY_VERIFY(w.session()->replyReceived());
+    QCOMPARE(w.session()->lastReply().toByteArray(), reply);
+    QCOMPARE(peer.takeAll(50), QByteArray());  // nothing echoed back
+
+    w.Form_Unload();
+    QVERIFY(!w.session()->port().portOpen());
+    termios after{};
+    QVERIFY(flagsOnLine(&after));
+    QCOMPARE(uint(after.c_iflag), uint(before.c_iflag));
+    QCOMPARE(uint(after.c_oflag), uint(before.c_oflag));
+    QCOMPARE(uint(after.c_lflag), uint(before.c_lflag));
+    QCOMPARE(uint(after.c_cflag), uint(before.c_cflag));
+    QCOMPARE(descriptorsOn(peer.slave()), 0);
 }
 
 QTEST_MAIN(TestPty)

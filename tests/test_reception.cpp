@@ -51,6 +51,7 @@ private slots:
     void twoRepliesInOneRead();
     void resynchronisation();
     void resynchronisationRestartsIdleTimer();
+    void badFramesBehindStrayBytesNotCounted();
     void eventDuringPauseNotNested();
 };
 
@@ -357,6 +358,28 @@ void TestReception::resynchronisation()
     b.w->PollTime_Timer();
     QCOMPARE(b.fake->frames.back(), sent);
     QCOMPARE(b.w->Label20[1]->caption(), frames::NoResponseLine);
+}
+
+void TestReception::badFramesBehindStrayBytesNotCounted()
+{
+    // Noise with a stacked-on-channel-3 frame in it whose checksum is wrong,
+    // twelve times: none of it is shown or counted. A whole good frame behind
+    // a stray byte still is.
+    Bench b;
+    const QByteArray noise = QByteArray::fromHex("0633") + replyBytes({0x11, 0, 0x18, 0, 0, 0}, false);
+    for (int i = 0; i < 12; ++i) {
+        b.fake->arrive(noise);
+        QTRY_VERIFY(!b.w->session()->resynchronising());
+    }
+    QCOMPARE(b.count(3), QStringLiteral("0"));
+    for (int row = 0; row < 16; ++row)
+        QVERIFY(!b.w->Label20[row]->caption().contains(QStringLiteral("02 0B")));
+    QCOMPARE(b.w->session()->decoding().channelNumber, 0);
+    QVERIFY(!b.w->session()->replyReceived());
+
+    b.fake->arrive(QByteArray(1, '\x06') + replyBytes({0x11, 0, 0x18, 0, 0, 0}));
+    QCOMPARE(b.count(3), QStringLiteral("1"));
+    QVERIFY(b.w->session()->replyReceived());
 }
 
 void TestReception::resynchronisationRestartsIdleTimer()

@@ -301,6 +301,10 @@ void TestSettings::inspect()
 {
     QFETCH(QString, make);
     QFETCH(int, kind);
+#ifdef Q_OS_WIN
+    if (make.contains(QLatin1String("link")))
+        QSKIP("a link made here is a shortcut file, which opening does not follow");
+#endif
     QTemporaryDir dir;
     const QDir d(dir.path());
     const QStringList steps = make.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -392,8 +396,12 @@ void TestSettings::staleCopies()
     writeSettingsFile(path, SavedSettings{});
     QStringList left = d.entryList(QDir::Files | QDir::Hidden | QDir::System);
     left.sort();
-    QCOMPARE(left, (QStringList{"SETUP.INI", "SETUP.INI.Ln0000", "SETUP.INI.Qw12Er", "SETUP.INI.ab-cde",
-                                "SETUP.INI.bak", "SETUP.INI.notes1x", "other.aB3dE9", "setup.ini.aB3dE9"}));
+    QStringList kept{"SETUP.INI", "SETUP.INI.Ln0000", "SETUP.INI.Qw12Er", "SETUP.INI.ab-cde",
+                     "SETUP.INI.bak", "SETUP.INI.notes1x", "other.aB3dE9", "setup.ini.aB3dE9"};
+#ifdef Q_OS_WIN
+    kept.removeOne("setup.ini.aB3dE9");  // names here are blind to case: it is a copy of ours
+#endif
+    QCOMPARE(left, kept);
 
     // A save that fails removes nothing.
     make("SETUP.INI.aB3dE9", old);

@@ -106,6 +106,10 @@ private slots:
     void signalRemovesTheLink_data();
     void signalRemovesTheLink();
     void scriptTimeRefused();
+    void usage_data();
+    void usage();
+    void endsCleanlyWithNoise_data();
+    void endsCleanlyWithNoise();
 };
 
 void TestSimProgram::longLines_data()
@@ -325,6 +329,82 @@ void TestSimProgram::scriptTimeRefused()
     QCOMPARE(r.err, QStringLiteral("pollbench-sim: %1: line 2: a time more than 24 hours (86400000 ms) after the start\n")
                         .arg(script));
     QCOMPARE(whatIsAt(path), QStringLiteral("none"));
+}
+
+void TestSimProgram::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QString tryHelp = QStringLiteral("Try 'pollbench-sim --help'\n");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "pollbench-sim 3.0.0\n" << "";
+    QTest::newRow("unknown option") << QStringList{"--link", "x", "--bogus"} << 2 << ""
+                                    << "pollbench-sim: Unknown option 'bogus'.\n" + tryHelp;
+    QTest::newRow("missing value") << QStringList{"--link"} << 2 << ""
+                                   << "pollbench-sim: Missing value after '--link'.\n" + tryHelp;
+    QTest::newRow("argument") << QStringList{"--link", "x", "COM1"} << 2 << ""
+                              << "pollbench-sim: Unexpected argument 'COM1'.\n" + tryHelp;
+    QTest::newRow("bad value") << QStringList{"--link", "x", "--noise", "lots"} << 2 << ""
+                               << "pollbench-sim: --noise takes 0 to 10000000 bytes a second\n";
+}
+
+// Usage errors are status 2 and one line, as the tester's; no line is made.
+void TestSimProgram::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QTemporaryDir dir;
+    args.replaceInStrings(QStringLiteral("x"), dir.filePath(QStringLiteral("COM1")));
+    const Run r = runToEnd(args);
+    QCOMPARE(r.exitCode, status);
+    QCOMPARE(r.out, out);
+    QCOMPARE(r.err, err);
+    QCOMPARE(whatIsAt(dir.filePath(QStringLiteral("COM1"))), QStringLiteral("none"));
+}
+
+void TestSimProgram::endsCleanlyWithNoise_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("quit") << QStringLiteral("quit");
+    QTest::newRow("end of input") << QStringLiteral("eof");
+    QTest::newRow("SIGTERM") << QStringLiteral("SIGTERM");
+}
+
+// The noise goes on up to the end of the run, which must not outlive the line.
+void TestSimProgram::endsCleanlyWithNoise()
+{
+    QFETCH(QString, end);
+    // The last tick and the end race: a few runs give the race its chances.
+    for (int run = 0; run < 4; ++run) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("COM1"));
+        SimProcess sim;
+        QVERIFY(sim.start(path, {QStringLiteral("--noise"), QStringLiteral("5000")}));
+        // A tester's end, open and read, so that the noise keeps flowing.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        qint64 heard = 0;
+        auto drain = [&] {
+            char buf[4096];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+                heard += n;
+        };
+        QVERIFY(QTest::qWaitFor([&] { drain(); return heard > 100; }, Long));
+        if (end == QLatin1String("quit"))
+            sim.send(QStringLiteral("quit"));
+        else if (end == QLatin1String("eof"))
+            sim.process.closeWriteChannel();
+        else
+            ::kill(pid_t(sim.process.processId()), SIGTERM);
+        QVERIFY(QTest::qWaitFor([&] { drain(); return sim.process.state() == QProcess::NotRunning; }, Long));
+        ::close(fd);
+        QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.process.exitCode(), 0);
+        QCOMPARE(whatIsAt(path), QStringLiteral("none"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSimProgram)
