@@ -13,6 +13,8 @@ void put(std::FILE* to, const QString& text);
 // "pollbench: text" on standard error.
 void tell(const QString& text);
 bool stderrIsTerminal();
+// Columns of the terminal standard error writes to; 0 when not known.
+int stderrColumns();
 
 // On Windows the program is a window program, which starts without a
 // console: the command line gives stdout and stderr the console of cmd or

@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace cli {
 
 namespace {
@@ -56,8 +58,9 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
         finishSoon(QStringLiteral("port error"));
     });
     // The statistics have counted each reply by the time it comes here.
-    connect(session_.get(), &PollSession::replyChecked, this, [this](const auto&, bool good, const auto&) {
-        if (good && powerUpsAtStart_ < 0)
+    connect(session_.get(), &PollSession::replyChecked, this, [this](const frames::ValidatorReply& reply, bool, const auto&) {
+        // The first reply the figures count says what the validator started with.
+        if (reply.isWholeFrame() && powerUpsAtStart_ < 0)
             powerUpsAtStart_ = stats_->events.powerUp;
         if (options_.notes && stats_->totalNotes().stacked >= *options_.notes)
             finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
@@ -115,16 +118,23 @@ void Run::armEnd()
 void Run::progressTick()
 {
     ++ticks_;
+    const Progress figures = progressOf(clock_.elapsed(), *stats_);
     if (onTerminal_) {
-        QString line = progressLine(clock_.elapsed(), *stats_);
+        // A line as wide as the terminal wraps, and each rewrite then leaves
+        // a line behind: one column is kept free. Read at each tick, so a
+        // terminal made narrower is followed.
+        const int columns = stderrColumns();
+        const int room = columns > 1 ? columns - 1 : DefaultProgressWidth;
+        QString line = progressLine(figures, room);
         const qsizetype width = line.size();
-        if (width < lastWidth_)
-            line += QString(lastWidth_ - width, QLatin1Char(' '));
+        const qsizetype clear = std::min<qsizetype>(lastWidth_, room);
+        if (width < clear)
+            line += QString(clear - width, QLatin1Char(' '));
         lastWidth_ = width;
         put(stderr, QLatin1Char('\r') + line);
         progressShown_ = true;
     } else if (ticks_ % PlainProgressEveryTicks == 0) {
-        put(stderr, progressLine(clock_.elapsed(), *stats_) + QLatin1Char('\n'));
+        put(stderr, progressLine(figures, 0) + QLatin1Char('\n'));
     }
 }
 

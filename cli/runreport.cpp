@@ -69,17 +69,51 @@ Conditions occurred(const ConditionCounts& counts)
     return c;
 }
 
-QString progressLine(qint64 elapsedMs, const RunStatistics& s)
+Progress progressOf(qint64 elapsedMs, const RunStatistics& s)
 {
     const NoteCounts notes = s.totalNotes();
-    return QStringLiteral("%1  polls %2  stacked %3  returned %4  rejected %5  time-outs %6  bad checksums %7")
-        .arg(clockText(elapsedMs))
-        .arg(s.pollsSent)
-        .arg(notes.stacked)
-        .arg(notes.returned)
-        .arg(notes.rejected)
-        .arg(s.noResponses)
-        .arg(s.repliesBadChecksum);
+    return {elapsedMs, s.pollsSent, notes.stacked, notes.returned, notes.rejected, s.noResponses,
+            s.repliesBadChecksum};
+}
+
+QString progressLine(const Progress& p, int width)
+{
+    struct Field {
+        const char* label;
+        const char* shortLabel;
+        qint64 value;
+    };
+    // In the order they are kept when room runs out.
+    const std::array<Field, 6> fields{{
+        {"polls", "polls", p.polls},
+        {"stacked", "stk", p.stacked},
+        {"returned", "ret", p.returned},
+        {"rejected", "rej", p.rejected},
+        {"time-outs", "t/o", p.timeouts},
+        {"bad checksums", "bad", p.badSums},
+    }};
+    const QString clock = clockText(p.elapsedMs);
+    auto compose = [&](std::size_t count, bool shortLabels, const QString& gap) {
+        QString line = clock;
+        for (std::size_t i = 0; i < count; ++i)
+            line += gap + QLatin1String(shortLabels ? fields[i].shortLabel : fields[i].label) + QLatin1Char(' ')
+                    + QString::number(fields[i].value);
+        return line;
+    };
+    const QString twoBlanks = QStringLiteral("  ");
+    const QString oneBlank = QStringLiteral(" ");
+    QString line = compose(fields.size(), false, twoBlanks);
+    if (width <= 0 || line.size() <= width)
+        return line;
+    line = compose(fields.size(), true, twoBlanks);
+    if (line.size() <= width)
+        return line;
+    for (std::size_t count = fields.size() + 1; count-- > 0;) {
+        line = compose(count, true, oneBlank);
+        if (line.size() <= width)
+            return line;
+    }
+    return line.left(width);  // narrower than the time itself
 }
 
 namespace {

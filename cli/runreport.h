@@ -53,8 +53,25 @@ QStringList conditionNames(const Conditions& c);
 ConditionCounts conditionCounts(const RunStatistics& s, qint64 powerUpsAtStart);
 Conditions occurred(const ConditionCounts& counts);
 
-// "0:00:05  polls 50  stacked 1  ..." after elapsedMs of the run.
-QString progressLine(qint64 elapsedMs, const RunStatistics& s);
+// The figures the progress line shows.
+struct Progress {
+    qint64 elapsedMs = 0;
+    qint64 polls = 0;
+    qint64 stacked = 0;
+    qint64 returned = 0;
+    qint64 rejected = 0;
+    qint64 timeouts = 0;
+    qint64 badSums = 0;
+};
+Progress progressOf(qint64 elapsedMs, const RunStatistics& s);
+
+// Where a terminal's width is not known.
+inline constexpr int DefaultProgressWidth = 79;
+
+// "0:00:05  polls 50  stacked 1  ..." in at most width characters (no limit
+// for 0): the labels shorten first, then fields go from the end; the time is
+// always there.
+QString progressLine(const Progress& p, int width);
 
 // The run's figures as a record's summary keeps them, and the run under "run".
 QJsonObject reportJson(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,

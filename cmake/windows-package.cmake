@@ -55,9 +55,8 @@ set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # Installing needs no administrator: run plainly it installs for this user
 # (its own folder, Start menu and uninstall entry); run as administrator it
 # installs for all users into Program Files.
-set(CPACK_NSIS_DEFINES "RequestExecutionLevel user")
 # A 64-bit installer for a 64-bit program (and the one a 64-bit-only Wine runs).
-set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+set(CPACK_NSIS_DEFINES "RequestExecutionLevel user\nTarget amd64-unicode")
 # The installer's file name is its own.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/cpack-names.cmake)
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/cpack-names.cmake

@@ -56,10 +56,15 @@ SessionRecord::SessionRecord(PollSession& session, const RunStatistics& statisti
                 r.ns = session_.lastReadNs();
                 r.dir = "validator";
                 r.bytes = frames::hexBytes(reply.toByteArray());
-                r.state = d.stateText;
-                r.event = eventOf(reply);
-                r.channel = d.channelText.trimmed();
                 r.checksum = good ? QStringLiteral("ok") : QStringLiteral("bad");
+                // Decoded only from a frame the validator vouches for whole.
+                if (reply.isWholeFrame()) {
+                    r.state = d.stateText;
+                    r.event = eventOf(reply);
+                    r.channel = d.channelText.trimmed();
+                } else if (good) {
+                    r.note = QStringLiteral("malformed");
+                }
                 write(r);
             });
     connect(&session, &PollSession::bytesDiscarded, this, [this](const QByteArray& bytes) {

@@ -74,7 +74,7 @@ RunStatistics::RunStatistics(PollSession& session, QObject* parent) : QObject(pa
 
 void RunStatistics::clearCounts()
 {
-    pollsSent = repeats = repliesGood = repliesBadChecksum = noResponses = 0;
+    pollsSent = repeats = repliesGood = repliesBadChecksum = repliesMalformed = noResponses = 0;
     resynchronisations = bytesDiscarded = portFailures = 0;
     pollsWithoutGoodReply = longestWithoutGoodReply = 0;
     replyTimes.clear();
@@ -133,8 +133,10 @@ void RunStatistics::replied(const frames::ValidatorReply& reply, bool good, cons
         timing_ = false;
         replyTimes.add(session_.lastReadNs() - session_.lastWriteNs());
     }
-    if (!good) {
-        ++repliesBadChecksum;
+    // Only a frame the validator vouches for whole is counted: noise that
+    // begins with STX passes the checksum alone one time in 128.
+    if (!good || !reply.isWholeFrame()) {
+        ++(good ? repliesMalformed : repliesBadChecksum);
         emit changed();
         return;
     }
@@ -233,6 +235,7 @@ QJsonObject RunStatistics::toJson() const
         {QStringLiteral("replies"),
          QJsonObject{{QStringLiteral("good"), qint64(repliesGood)},
                      {QStringLiteral("bad_checksum"), qint64(repliesBadChecksum)},
+                     {QStringLiteral("malformed"), qint64(repliesMalformed)},
                      {QStringLiteral("no_response"), qint64(noResponses)},
                      {QStringLiteral("longest_without_good"), qint64(longestWithoutGoodReply)}}},
         {QStringLiteral("resynchronisations"),
@@ -262,9 +265,10 @@ QString RunStatistics::toText() const
     QString s;
     s += QStringLiteral("elapsed            %1 s\n").arg(elapsedSeconds(), 0, 'f', 1);
     s += QStringLiteral("polls sent         %1 (%2 repeats)\n").arg(pollsSent).arg(repeats);
-    s += QStringLiteral("replies            %1 good, %2 bad checksum, %3 no response\n")
+    s += QStringLiteral("replies            %1 good, %2 bad checksum, %3 malformed, %4 no response\n")
              .arg(repliesGood)
              .arg(repliesBadChecksum)
+             .arg(repliesMalformed)
              .arg(noResponses);
     s += QStringLiteral("longest miss run   %1 polls\n").arg(longestWithoutGoodReply);
     s += QStringLiteral("resynchronisations %1 (%2 bytes discarded)\n").arg(resynchronisations).arg(bytesDiscarded);

@@ -66,6 +66,9 @@ public:
     std::int64_t repeats = 0;
     std::int64_t repliesGood = 0;
     std::int64_t repliesBadChecksum = 0;
+    // STX and a good checksum, but the length byte or ETX out of place: noise
+    // that passed the sum. Like a bad checksum, nothing of it is counted.
+    std::int64_t repliesMalformed = 0;
     std::int64_t noResponses = 0;
     std::int64_t resynchronisations = 0;
     std::int64_t bytesDiscarded = 0;

@@ -214,6 +214,7 @@ private slots:
     void failOn();
     void portNotSetUp_data();
     void portNotSetUp();
+    void noiseCountsNothing();
     void deviceAsGiven_data();
     void deviceAsGiven();
     void sigtermWritesTheReport();
@@ -540,6 +541,48 @@ void TestCli::portNotSetUp()
     const QJsonObject run = readReport(report).value(QStringLiteral("run")).toObject();
     QCOMPARE(run.value(QStringLiteral("port_error")).toInt(), 8002);
     QCOMPARE(run.value(QStringLiteral("exit_status")).toInt(), 3);
+}
+
+// A line full of noise between the replies: the report counts no event and
+// no note the simulator did not make. Each STX in the noise starts a read
+// that the checksum alone would pass one time in 128.
+void TestCli::noiseCountsNothing()
+{
+    QTemporaryDir dir;
+    const QString program = programIn(dir);
+    SimProcess sim;
+    QVERIFY(sim.start(dir.filePath(QStringLiteral("COM1")),
+                      {"--noise", "5000", "--auto", "--auto-interval", "400", "--stage-polls", "1"}));
+    const QString report = dir.filePath(QStringLiteral("report.json"));
+    const Outcome o = runProgram(program, {"--headless", "--rate", "30", "--duration", "8", "--report", report,
+                                           "--fail-on", "cheated,failure,jam,full,powerup,invalid"});
+    QVERIFY(sim.finish());
+    QVERIFY2(o.status == 0, qPrintable(QStringLiteral("status %1\n%2").arg(o.status).arg(o.err)));
+
+    const QJsonObject json = readReport(report);
+    const QJsonObject events = json.value(QStringLiteral("events")).toObject();
+    for (const char* name : {"cheated", "failure", "invalid_command", "jam", "stacker_full"})
+        QVERIFY2(events.value(QLatin1String(name)).toInteger() == 0, name);
+    QVERIFY(events.value(QStringLiteral("power_up")).toInteger() <= 1);
+    const QJsonObject replies = json.value(QStringLiteral("replies")).toObject();
+    QVERIFY(replies.value(QStringLiteral("good")).toInteger() > 0);
+    qInfo("%lld good replies, %lld bad checksum, %lld malformed, %lld resynchronisations",
+          replies.value(QStringLiteral("good")).toInteger(), replies.value(QStringLiteral("bad_checksum")).toInteger(),
+          replies.value(QStringLiteral("malformed")).toInteger(),
+          json.value(QStringLiteral("resynchronisations")).toObject().value(QStringLiteral("count")).toInteger());
+
+    // Notes: a reply lost in the noise may leave one uncounted, never one
+    // counted that the simulator did not handle.
+    const SimStats made = simStats(sim.said);
+    QVERIFY(made.found);
+    const SimStats got = reportStats(json);
+    for (const auto& [channel, n] : got.stacked) {
+        QVERIFY2(made.stacked.count(channel) == 1, qPrintable(describe(got) + " / " + describe(made)));
+        QVERIFY2(n <= made.stacked.at(channel), qPrintable(describe(got) + " / " + describe(made)));
+    }
+    QVERIFY2(got.returned <= made.returned && got.rejected <= made.rejected,
+             qPrintable(describe(got) + " / " + describe(made)));
+    QVERIFY(!made.stacked.empty());
 }
 
 void TestCli::deviceAsGiven_data()

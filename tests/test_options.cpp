@@ -2,10 +2,12 @@
 // run takes from SETUP.INI.
 #include "cli/headless.h"
 #include "cli/options.h"
+#include "cli/runreport.h"
 #include "settingstext.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,6 +39,9 @@ private slots:
     void headlessValues();
     void repeatedOptions_data();
     void repeatedOptions();
+    void progressLines_data();
+    void progressLines();
+    void progressFitsEveryWidth();
     void storedSettings_data();
     void storedSettings();
 };
@@ -261,6 +266,57 @@ void TestOptions::repeatedOptions()
             named << conditionName(Condition(c));
     named.sort();
     QCOMPARE(named.join(QLatin1Char(',')), failOn);
+}
+
+void TestOptions::progressLines_data()
+{
+    QTest::addColumn<qint64>("polls");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("line");
+    // 5 s in, 1 stacked, nothing else.
+    QTest::newRow("no limit") << qint64(50) << 0
+                              << "0:00:05  polls 50  stacked 1  returned 0  rejected 0  time-outs 0  bad checksums 0";
+    QTest::newRow("wide terminal") << qint64(50) << 119
+                                   << "0:00:05  polls 50  stacked 1  returned 0  rejected 0  time-outs 0  bad checksums 0";
+    QTest::newRow("exactly wide enough") << qint64(50) << 82
+                                         << "0:00:05  polls 50  stacked 1  returned 0  rejected 0  time-outs 0  bad checksums 0";
+    // An 80-column terminal: short labels, every field kept.
+    QTest::newRow("79 columns") << qint64(50) << 79 << "0:00:05  polls 50  stk 1  ret 0  rej 0  t/o 0  bad 0";
+    QTest::newRow("single blanks") << qint64(50) << 50 << "0:00:05 polls 50 stk 1 ret 0 rej 0 t/o 0 bad 0";
+    QTest::newRow("last field dropped") << qint64(50) << 45 << "0:00:05 polls 50 stk 1 ret 0 rej 0 t/o 0";
+    QTest::newRow("polls only") << qint64(50) << 20 << "0:00:05 polls 50";
+    QTest::newRow("time only") << qint64(50) << 10 << "0:00:05";
+    QTest::newRow("narrower than the time") << qint64(50) << 5 << "0:00:";
+    // Long runs have wider figures: still one line.
+    QTest::newRow("a night's polls") << qint64(1440000) << 79
+                                     << "0:00:05  polls 1440000  stk 1  ret 0  rej 0  t/o 0  bad 0";
+}
+
+void TestOptions::progressLines()
+{
+    QFETCH(qint64, polls);
+    QFETCH(int, width);
+    QFETCH(QString, line);
+    Progress p;
+    p.elapsedMs = 5400;
+    p.polls = polls;
+    p.stacked = 1;
+    QCOMPARE(progressLine(p, width), line);
+}
+
+void TestOptions::progressFitsEveryWidth()
+{
+    // Twelve hours at 30 ms with many of everything: at every width the line
+    // fits, begins with the time, and keeps the fields it has whole.
+    Progress p{12 * 3600 * 1000, 1440000, 12345, 678, 910, 11121, 3141};
+    for (int width = 1; width <= 200; ++width) {
+        const QString line = progressLine(p, width);
+        QVERIFY2(line.size() <= width, qPrintable(QStringLiteral("%1: %2").arg(width).arg(line)));
+        QVERIFY(line.startsWith(QStringLiteral("12:00:00").left(width)));
+        if (line.size() > 8)
+            QVERIFY2(QRegularExpression(QStringLiteral("^12:00:00( +[a-z/-]+( [a-z]+)? \\d+)+$")).match(line).hasMatch(),
+                     qPrintable(line));
+    }
 }
 
 void TestOptions::storedSettings_data()

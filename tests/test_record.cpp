@@ -75,6 +75,8 @@ private slots:
     void localStamp();
     void rowsOfASession();
     void summaryBesideTheRecord();
+    void onlyWholeFramesCounted_data();
+    void onlyWholeFramesCounted();
     void appendWithoutSecondHeader();
     void appendAfterACutOffRow();
     void overwriteTruncates();
@@ -232,7 +234,7 @@ void TestRecord::rowsOfASession()
     QCOMPARE(escrowed[col::Channel], QStringLiteral("3"));
     QCOMPARE(escrowed[col::Checksum], QStringLiteral("ok"));
     QCOMPARE(body[5][col::Checksum], QStringLiteral("bad"));
-    QCOMPARE(body[5][col::Event], QStringLiteral("STACKED"));
+    QCOMPARE(body[5][col::Event], QString());  // not decoded: the checksum does not vouch for it
     QCOMPARE(body[8][col::Bytes], QStringLiteral("06 06 06 06 06 06 06 06 06 06 06"));
     QCOMPARE(body[11][col::Event], QStringLiteral("STACKED"));
     QCOMPARE(body[11][col::Checksum], QStringLiteral("ok"));
@@ -271,6 +273,58 @@ void TestRecord::summaryBesideTheRecord()
     // Everything the statistics say, under their own keys.
     for (const QString& key : r.stats->toJson().keys())
         QVERIFY2(o.contains(key), qPrintable(key));
+}
+
+void TestRecord::onlyWholeFramesCounted_data()
+{
+    // A reply that begins with STX: jammed and stacked on channel 3, with one part of the frame spoiled (the checksum made good again
+    // where it says so).
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<QString>("checksum");
+    QTest::addColumn<QString>("note");
+    const Status s{0x11, 0x04, 0x18, 0, 0, 0};
+    QTest::newRow("whole") << replyBytes(s) << true << "ok" << "";
+    QTest::newRow("bad checksum") << replyBytes(s, false) << false << "bad" << "";
+    QTest::newRow("length byte 0C") << replyWithByte(s, 1, 0x0C) << false << "ok" << "malformed";
+    QTest::newRow("length byte 00") << replyWithByte(s, 1, 0x00) << false << "ok" << "malformed";
+    QTest::newRow("no ETX") << replyWithByte(s, 9, 0x02) << false << "ok" << "malformed";
+}
+
+// The figures and the record's decoded columns take only a frame the
+// validator vouches for whole; the session goes on as the window's does.
+void TestRecord::onlyWholeFramesCounted()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, whole);
+    QFETCH(QString, checksum);
+    QFETCH(QString, note);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    Rig r;
+    QVERIFY(r.record->start(path, false));
+    QSignalSpy stacked(r.s.get(), &PollSession::noteStacked);
+    r.s->start();
+    r.port->arrive(reply);
+    r.record->stop();
+
+    QCOMPARE(stacked.count(), 1);  // the window counts it, as it always has
+    QCOMPARE(r.stats->repliesGood, whole ? 1 : 0);
+    QCOMPARE(r.stats->repliesBadChecksum, checksum == QLatin1String("bad") ? 1 : 0);
+    QCOMPARE(r.stats->repliesMalformed, note == QLatin1String("malformed") ? 1 : 0);
+    QCOMPARE(r.stats->events.jam, whole ? 1 : 0);
+    QCOMPARE(r.stats->totalNotes().stacked, whole ? 1 : 0);
+    QCOMPARE(r.stats->notes.count(3), std::size_t(whole ? 1 : 0));
+
+    const auto rows = readCsv(path);
+    const auto row = std::find_if(rows.begin(), rows.end(),
+                                  [](const QStringList& l) { return l.value(col::Dir) == QLatin1String("validator"); });
+    QVERIFY(row != rows.end());
+    QCOMPARE((*row)[col::Checksum], checksum);
+    QCOMPARE((*row)[col::Note], note);
+    QCOMPARE((*row)[col::State], whole ? QStringLiteral("JAMMED") : QString());
+    QCOMPARE((*row)[col::Event], whole ? QStringLiteral("STACKED") : QString());
+    QCOMPARE((*row)[col::Channel], whole ? QStringLiteral("3") : QString());
 }
 
 void TestRecord::appendWithoutSecondHeader()

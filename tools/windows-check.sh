@@ -170,7 +170,12 @@ fi
 # --- the installer ------------------------------------------------------
 setup=$(ls "$ROOT"/dist/Pollbench-*-win64-setup.exe)
 target=$WINEPREFIX/drive_c/pollbench-check
+# An earlier check cut short leaves its entry behind, which the installer
+# would offer to uninstall first.
 rm -rf "$target"
+for hive in HKLM HKCU; do
+    "$WINE" reg delete "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pollbench" /f >/dev/null 2>&1
+done
 timeout 120 "$WINE" "$setup" /S '/D=C:\pollbench-check' >/dev/null 2>&1
 if [ -f "$target/pollbench.exe" ] && [ -f "$target/Uninstall.exe" ]; then
     shortcut=$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name 'Pollbench.lnk' | head -n 1)
