@@ -124,11 +124,16 @@ void TraceHistory::addReply(std::int64_t ns, const frames::ValidatorReply& reply
     r.ns = ns;
     r.kind = Kind::Validator;
     r.flags = checksumOk ? ChecksumOk : 0;
-    r.state = indexIn(frames::StateRows, d.stateText);
-    // The event of this reply alone, as the record has it: the decoded
-    // event text stays from reply to reply.
-    r.event = indexIn(frames::EventRows, frames::decodeStatus(reply, QString(), QString()).eventText);
-    r.channel = std::uint8_t(std::clamp(d.channelNumber, 0, 255));
+    // Decoded only from a frame the validator vouches for whole, as the
+    // record has it; the event of this reply alone, since the decoded event
+    // text stays from reply to reply.
+    if (reply.isWholeFrame()) {
+        r.state = indexIn(frames::StateRows, d.stateText);
+        r.event = indexIn(frames::EventRows, frames::decodeStatus(reply, QString(), QString()).eventText);
+        r.channel = std::uint8_t(std::clamp(d.channelNumber, 0, 255));
+    } else if (checksumOk) {
+        r.flags |= Malformed;
+    }
     r.size = frames::ValidatorReply::Size;
     r.bytes = reply.bytes;
     append(r);
@@ -237,6 +242,8 @@ QString TraceHistory::field(const Row& r, int column) const
             return texts_[int(r.extra)];
         if (r.flags & Repeated)
             return QStringLiteral("repeated");
+        if (r.flags & Malformed)
+            return QStringLiteral("malformed");
         if (r.kind == Kind::Timeout)
             return QStringLiteral("no response");
         if (r.kind == Kind::Discarded)

@@ -86,7 +86,7 @@ private:
         std::array<std::uint8_t, frames::ValidatorReply::Size> bytes{};
     };
     static_assert(sizeof(Row) == 32);
-    enum Flag : std::uint8_t { Repeated = 1, ChecksumOk = 2, LongBytes = 4, HasNote = 8 };
+    enum Flag : std::uint8_t { Repeated = 1, ChecksumOk = 2, LongBytes = 4, HasNote = 8, Malformed = 16 };
 
     void append(Row row);
     const Row* rowAt(int viewRow) const;
