@@ -3,6 +3,7 @@
 // times taken from the validator's log. Prints one table, each figure beside
 // its target; with --micro it folds in the micro-benchmarks' JSON.
 #include "settings/settings.h"
+#include "sim/builtinport.h"
 #include "tester/main64k.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@
 #include <ctime>
 #include <optional>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -135,6 +137,21 @@ void printTable()
         else
             line(r.figure, r.measured, r.target, r.verdict);
     }
+}
+
+// Processor seconds another process has used so far, from /proc/<pid>/stat;
+// negative when it cannot be read.
+double processCpuSeconds(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // Past the command name in parentheses: state is field 3, utime 14, stime 15.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
 // ---- the simulator's log ----
@@ -349,6 +366,58 @@ void report(const PollRun& run, const std::vector<LogFrame>& log, int seconds)
         row(QStringLiteral("tester CPU while polling"), QStringLiteral("%1 %").arg(cpuPercent, 0, 'f', 2));
 }
 
+// ---- the built-in validator against the pseudo-terminal path ----
+
+struct BuiltInRun {
+    PollRun run;
+    std::vector<double> replyMs;  // by the session's own clock, write to read
+    qint64 sent = 0, good = 0;
+};
+
+// The window as the program makes it for --device sim, polled at 30 ms.
+BuiltInRun pollBuiltIn(int seconds)
+{
+    QTemporaryDir dir;
+    auto w = std::make_unique<MAIN64K>(dir.path(), std::make_unique<sim::BuiltInPort>());
+    w->Form_Load();
+    w->useBuiltInDevice(QStringLiteral("virtual validator"));
+    w->show();
+    spin(500);
+    BuiltInRun out;
+    PollSession* s = w->session();
+    QObject::connect(s, &PollSession::replyChecked, s, [&out, s](const auto&, bool good, const auto&...) {
+        if (good)
+            ++out.good;
+        out.replyMs.push_back(double(s->lastReadNs() - s->lastWriteNs()) / 1e6);
+    });
+    QObject::connect(s, &PollSession::messageSent, s, [&out] { ++out.sent; });
+    std::vector<double> accepted;
+    out.run = pollFor(*w, 30, seconds, accepted);
+    return out;
+}
+
+void reportBuiltIn(const BuiltInRun& b, double ptyTesterCpu, double ptySimCpu, int seconds)
+{
+    section(QStringLiteral("Built-in validator (--device sim) at 30 ms for %1 s, against the pseudo-terminal").arg(seconds));
+    row(QStringLiteral("polls sent, good replies"), QStringLiteral("%1, %2").arg(b.sent).arg(b.good),
+        QStringLiteral("all answered"), b.sent > 0 && b.good >= b.sent - 1);
+    // 8 bytes out and 11 back, 10 bits each at 9600 baud.
+    const double lineMs = (8 + 11) * 10 * 1000.0 / 9600;
+    const double median = quantile(b.replyMs, 0.5);
+    row(QStringLiteral("reply time by the session's clock, median"), QStringLiteral("%1 ms").arg(median, 0, 'f', 3),
+        QStringLiteral("%1 ms +- 1 ms").arg(lineMs, 0, 'f', 2), std::abs(median - lineMs) <= 1.0);
+    row(QStringLiteral("reply time by the session's clock, p99"),
+        QStringLiteral("%1 ms").arg(quantile(b.replyMs, 0.99), 0, 'f', 3));
+    const double cpu = 100.0 * b.run.cpu / (b.run.to - b.run.from);
+    const double pty = ptyTesterCpu + ptySimCpu;
+    row(QStringLiteral("CPU, pseudo-terminal path (tester %1 % + pollbench-sim %2 %)")
+            .arg(ptyTesterCpu, 0, 'f', 2)
+            .arg(ptySimCpu, 0, 'f', 2),
+        QStringLiteral("%1 %").arg(pty, 0, 'f', 2));
+    row(QStringLiteral("CPU, built-in validator (tester and device in one process)"),
+        QStringLiteral("%1 %").arg(cpu, 0, 'f', 2), QStringLiteral("<= pseudo-terminal path"), ptySimCpu >= 0 && cpu <= pty);
+}
+
 // ---- the real program: start to window shown ----
 
 // Start to the first flush of the whole window to the screen, as the
@@ -497,7 +566,9 @@ int main(int argc, char* argv[])
     };
 
     progress("polling at 30 ms");
+    const double simCpu0 = processCpuSeconds(sim.process.processId());
     const PollRun at30 = pollFor(*w, 30, seconds, accepted);
+    const double simCpu30 = simCpu0 < 0 ? -1 : processCpuSeconds(sim.process.processId()) - simCpu0;
     progress("polling at 100 ms");
     const PollRun at100 = pollFor(*w, 100, seconds, accepted);
     progress("polling at 30 ms with the record on");
@@ -512,6 +583,8 @@ int main(int argc, char* argv[])
 
     w.reset();
     sim.stop();
+    progress("polling at 30 ms on the built-in validator");
+    const BuiltInRun builtIn = pollBuiltIn(seconds);
     progress("a bare window at a poll's wake-ups and paints");
     const int bareSeconds = std::max(10, seconds / 3);
     const double bare = bareWindowCpu(30, bareSeconds);
@@ -522,6 +595,7 @@ int main(int argc, char* argv[])
     report(at30, log, seconds);
     report(at100, log, seconds);
     report(recorded, log, seconds);
+    reportBuiltIn(builtIn, 100.0 * at30.cpu / (at30.to - at30.from), 100.0 * simCpu30 / (at30.to - at30.from), seconds);
     section(QStringLiteral("Tester process"));
     row(QStringLiteral("port set up and polling"), portWorked ? QStringLiteral("yes") : QStringLiteral("no"),
         QStringLiteral("yes"), portWorked);

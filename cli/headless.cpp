@@ -1,6 +1,7 @@
 #include "cli/headless.h"
 
 #include "cli/console.h"
+#include "cli/portchoice.h"
 #include "cli/run.h"
 #include "settings/settings.h"
 
@@ -98,7 +99,12 @@ int runHeadless(const Options& options, const QString& programDir)
         return ExitUsage;
     }
 
-    Run run(options, setup, programDir);
+    auto port = makePort(setup.device, programDir, &why);
+    if (!port) {
+        tell(why);
+        return ExitUsage;
+    }
+    Run run(options, setup, programDir, std::move(port));
     if (!run.begin(&why)) {
         tell(why);
         return ExitUsage;

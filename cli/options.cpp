@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "cli/portchoice.h"
 #include "settings/decimal.h"
 
 #include <QCommandLineParser>
@@ -88,8 +89,12 @@ struct Declared {
                        "serial number, USB vendor and product id), and exit.")};
     QCommandLineOption device{QStringLiteral("device"),
                               QStringLiteral("Use the serial device <path> (e.g. /dev/ttyUSB0, COM7) for this run "
-                                             "instead of the port number's device. The stored port number is kept."),
+                                             "instead of the port number's device. The stored port number is kept. "
+                                             "sim is a virtual validator inside the program (a note every couple of "
+                                             "seconds); sim:<script> plays a pollbench-sim script on it instead."),
                               QStringLiteral("path")};
+    QCommandLineOption startPoll{QStringLiteral("start-poll"),
+                                 QStringLiteral("Press START POLL once the window is shown (for demonstrations).")};
     QCommandLineOption record{QStringLiteral("record"),
                               QStringLiteral("Record every event of the line to the CSV file <file> (appended to "
                                              "when it exists)."),
@@ -129,7 +134,7 @@ struct Declared {
 
     void addTo(QCommandLineParser& p) const
     {
-        p.addOptions({help, version, listPorts, device, record, headless, port, rate, mode, channels, escrow,
+        p.addOptions({help, version, listPorts, device, startPoll, record, headless, port, rate, mode, channels, escrow,
                       duration, notes, report, failOn});
     }
 };
@@ -292,6 +297,8 @@ Options parseCommandLine(const QStringList& arguments)
         o.device = p.value(d.device);
         if (o.device.isEmpty())
             return bad(QStringLiteral("--device needs a device path."));
+        if (o.device == BuiltInDevice + QLatin1Char(':'))
+            return bad(QStringLiteral("--device sim: needs a script file after the colon."));
     }
     if (p.isSet(d.record)) {
         o.record = p.value(d.record);
@@ -300,6 +307,9 @@ Options parseCommandLine(const QStringList& arguments)
     }
 
     const bool headless = p.isSet(d.headless);
+    o.startPoll = p.isSet(d.startPoll);
+    if (o.startPoll && headless)
+        return bad(QStringLiteral("--start-poll is for the window: an unattended run polls from the start."));
     for (const QCommandLineOption* only : {&d.port, &d.rate, &d.mode, &d.channels, &d.escrow, &d.duration, &d.notes,
                                            &d.report, &d.failOn}) {
         if (p.isSet(*only) && !headless)

@@ -58,6 +58,7 @@ struct Options {
 
     QString device;  // --device: replaces the port number's mapping for this run
     QString record;  // --record
+    bool startPoll = false;  // --start-poll: the window presses START POLL once shown
 
     // Unattended runs; unset values come from the settings file.
     std::optional<std::int16_t> port;

@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "cli/console.h"
+#include "cli/portchoice.h"
 #include "cli/recording.h"
 #include "link/qtport.h"
 
@@ -25,11 +26,9 @@ constexpr int PlainProgressEveryTicks = 10;
 
 }  // namespace
 
-Run::Run(const Options& options, const RunSetup& setup, const QString& programDir)
+Run::Run(const Options& options, const RunSetup& setup, const QString& programDir, std::unique_ptr<CommPort> port)
     : options_(options), setup_(setup), programDir_(programDir)
 {
-    auto port = std::make_unique<QtPort>(programDir);
-    port->setDeviceOverride(setup.device);
     session_ = std::make_unique<PollSession>(std::move(port));
     stats_ = std::make_unique<RunStatistics>(*session_);
 
@@ -96,6 +95,8 @@ ConditionCounts Run::counts() const
 
 QString Run::deviceShown() const
 {
+    if (isBuiltInDevice(setup_.device))
+        return BuiltInDeviceName;
     if (!setup_.device.isEmpty())
         return setup_.device;
     const QString device = portDeviceName(setup_.port, programDir_);

@@ -19,7 +19,8 @@ namespace cli {
 
 class Run : public QObject {
 public:
-    Run(const Options& options, const RunSetup& setup, const QString& programDir);
+    // port: the one the run polls (see makePort).
+    Run(const Options& options, const RunSetup& setup, const QString& programDir, std::unique_ptr<CommPort> port);
     ~Run() override;
 
     // False, with why, when the run cannot begin.

@@ -145,6 +145,19 @@ std::optional<QString> applyCommand(VirtualValidator& d, const Command& c)
     return QStringLiteral("ok %1").arg(n);
 }
 
+bool insertAutoNote(VirtualValidator& device, std::mt19937& random)
+{
+    if (device.stage() != Stage::Idle || device.jammed() || !device.heardAny())
+        return false;
+    std::vector<int> enabled;
+    for (int channel = 1; channel <= frames::ChannelCount; ++channel)
+        if (device.channelEnabled(channel))
+            enabled.push_back(channel);
+    if (enabled.empty())
+        return false;
+    return device.insert(enabled[random() % enabled.size()]);
+}
+
 QString countsLine(const VirtualValidator::Counts& c)
 {
     QStringList per;

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <random>
 #include <vector>
 
 namespace sim {
@@ -30,6 +31,11 @@ QString commandHelp();
 // operator, or null when the command is not a device command (quit, auto,
 // help, stats are the program's).
 std::optional<QString> applyCommand(VirtualValidator& device, const Command& command);
+
+// The automatic note: when the device has been polled, is idle and not
+// jammed, a note goes in on one of the channels the host enabled, picked by
+// random (drawn only then). False when none went in.
+bool insertAutoNote(VirtualValidator& device, std::mt19937& random);
 
 // One line of the counts, for "stats" and the end of a run:
 // "stacked 4 [3:2 5:2] returned 1 rejected 0 polls 120 repeats 3 deaf 2 faults 1

@@ -196,15 +196,7 @@ void Simulator::flushOutgoing()
 
 void Simulator::autoTick()
 {
-    if (device_.stage() != Stage::Idle || device_.jammed() || !device_.heardAny())
-        return;
-    std::vector<int> enabled;
-    for (int channel = 1; channel <= frames::ChannelCount; ++channel)
-        if (device_.channelEnabled(channel))
-            enabled.push_back(channel);
-    if (enabled.empty())
-        return;
-    device_.insert(enabled[rng_() % enabled.size()]);
+    insertAutoNote(device_, rng_);
 }
 
 void Simulator::scriptTick()

@@ -1,11 +1,14 @@
 #include "cli/console.h"
 #include "cli/headless.h"
 #include "cli/options.h"
+#include "cli/portchoice.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -29,14 +32,32 @@ int main(int argc, char* argv[])
     QApplication::setStyle(QStringLiteral("Fusion"));
     nameProgram();
     const cli::Options options = cli::parseCommandLine(QCoreApplication::arguments());
-    auto window = MAIN_Form_Load(QCoreApplication::applicationDirPath());
+    const bool builtIn = cli::isBuiltInDevice(options.device);
+    QString why;
+    std::unique_ptr<CommPort> port;
+    if (builtIn) {
+        // A script that cannot be used is the command line's error, told
+        // before any window comes up.
+        port = cli::makePort(options.device, QCoreApplication::applicationDirPath(), &why);
+        if (!port) {
+            std::fprintf(stderr, "pollbench: %s\n", why.toLocal8Bit().constData());
+            return cli::ExitUsage;
+        }
+    }
+    auto window = MAIN_Form_Load(QCoreApplication::applicationDirPath(), std::move(port));
     if (!window)
         return 0;
-    if (!options.device.isEmpty())
+    if (builtIn)
+        window->useBuiltInDevice(cli::BuiltInDeviceName);
+    else if (!options.device.isEmpty())
         window->usePortDevice(options.device);
-    QString why;
     // A record that cannot be opened is told in a box; polling goes on.
     if (!options.record.isEmpty() && !window->startRecord(options.record, true, &why))
         QMessageBox::warning(window.get(), QStringLiteral("Pollbench"), why);
+    if (options.startPoll) {
+        // As the operator's press, once the window is on the screen.
+        MAIN64K* shown = window.get();
+        QTimer::singleShot(0, shown, [shown] { shown->Check4->click(); });
+    }
     return QApplication::exec();
 }

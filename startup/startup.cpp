@@ -29,7 +29,7 @@ void nameProgram()
     QCoreApplication::setOrganizationName(QString());
 }
 
-std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
+std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir, std::unique_ptr<CommPort> port)
 {
     const QString SettingsPath = settings::locateSettings(programDir).readPath;
     const QString shown = QDir::toNativeSeparators(SettingsPath);
@@ -82,7 +82,7 @@ std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir)
             return nullptr;
     }
 
-    auto window = std::make_unique<MAIN64K>(programDir);
+    auto window = std::make_unique<MAIN64K>(programDir, std::move(port));
     window->setDisplayScheme(DisplayScheme);
     window->Form_Load();
     window->show();

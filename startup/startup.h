@@ -2,6 +2,8 @@
 // the tester window.
 #pragma once
 
+#include "link/port.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -16,5 +18,6 @@ class MAIN64K;
 void nameProgram();
 
 // Runs the start-up in programDir and returns the tester window, loaded and
-// shown; null when the chooser was closed without an answer.
-std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir);
+// shown; null when the chooser was closed without an answer. Without a port
+// the window makes its own on the serial ports of this machine.
+std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir, std::unique_ptr<CommPort> port = nullptr);

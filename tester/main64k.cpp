@@ -91,6 +91,15 @@ void MAIN64K::usePortDevice(const QString& device)
     session_->requestReopen();
 }
 
+void MAIN64K::useBuiltInDevice(const QString& name)
+{
+    Text1->setEnabled(false);
+    Text1->setToolTip(name);
+    // The program's own title stays first; a record's name follows.
+    title_ = QStringLiteral("%1 - %2").arg(title_.section(QStringLiteral(" - "), 0, 0), name);
+    showRecordTitle();
+}
+
 void MAIN64K::closeEvent(QCloseEvent* event)
 {
     if (!unloaded_) {

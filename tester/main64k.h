@@ -68,6 +68,10 @@ public:
     // the port box shows the stored number, cannot be edited, and names the
     // device in its tool tip. The stored number is kept.
     void usePortDevice(const QString& device);
+    // The port is a device inside the program, called name: the port box
+    // cannot be edited, and the title names it so that nobody takes it for
+    // a real line.
+    void useBuiltInDevice(const QString& name);
 
     // ---- which device a port number stands for ----
     // "Choose port...": binds the number in the port box to a device for

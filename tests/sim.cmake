@@ -1,6 +1,10 @@
 # the virtual validator, alone and end to end with the tester
 pollbench_test(test_sim test_sim.cpp)
-target_link_libraries(test_sim PRIVATE pollbench_sim)
+target_link_libraries(test_sim PRIVATE pollbench_simmodel)
+
+# The device built into the program, behind the real session and window.
+pollbench_test(test_builtinport test_builtinport.cpp modal.h)
+target_link_libraries(test_builtinport PRIVATE pollbench_cli)
 
 # The real simulator program over a pseudo-terminal.
 pollbench_test(test_e2e test_e2e.cpp simprocess.h)

@@ -140,6 +140,8 @@ void TestOptions::commandLines_data()
     QTest::newRow("nothing") << QStringList{} << window << "";
     QTest::newRow("device") << QStringList{"--device", "/dev/ttyUSB0"} << window << "";
     QTest::newRow("record") << QStringList{"--record", "r.csv"} << window << "";
+    QTest::newRow("built-in device") << QStringList{"--device", "sim", "--start-poll"} << window << "";
+    QTest::newRow("built-in device, headless") << QStringList{"--headless", "--device", "sim:f.txt"} << headless << "";
     QTest::newRow("help") << QStringList{"--help"} << int(RunKind::Help) << "";
     QTest::newRow("-h") << QStringList{"-h"} << int(RunKind::Help) << "";
     QTest::newRow("help beats a bad value") << QStringList{"--headless", "--rate", "x", "--help"}
@@ -155,6 +157,8 @@ void TestOptions::commandLines_data()
     QTest::newRow("positional") << QStringList{"COM1"} << bad << "COM1";
     QTest::newRow("missing value") << QStringList{"--device"} << bad << "device";
     QTest::newRow("empty device") << QStringList{"--device", ""} << bad << "--device";
+    QTest::newRow("built-in device without script") << QStringList{"--device", "sim:"} << bad << "script";
+    QTest::newRow("start-poll headless") << QStringList{"--headless", "--start-poll"} << bad << "--start-poll";
     QTest::newRow("run option without headless") << QStringList{"--duration", "5"} << bad << "--headless";
     QTest::newRow("report without headless") << QStringList{"--report", "r.json"} << bad << "--headless";
     QTest::newRow("rate too long") << QStringList{"--headless", "--rate", "70000"} << bad << "--rate";
