@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the demo need.
-DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev qt6-serialport-dev fonts-liberation2 xvfb xauth \
+DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev qt6-serialport-dev fonts-liberation2 xvfb xauth appstream \
 	clang libclang-rt-14-dev at-spi2-core dbus-bin python3-pyatspi
 
 .PHONY: all deps build check check-unit check-asan fuzz-smoke fuzz demo clean bench-deps bench \

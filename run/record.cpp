@@ -258,14 +258,14 @@ QString SessionRecord::LocalStamp::operator()(qint64 utcMs)
     return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offset_).toString(Qt::ISODateWithMs);
 }
 
-QByteArray SessionRecord::rowBytes(const Row& row)
+QString SessionRecord::rowText(const Row& row, qint64 startUtcMs, std::int64_t startNs, LocalStamp& stamp)
 {
-    const std::int64_t sinceNs = row.ns - startNs_;
+    const std::int64_t sinceNs = row.ns - startNs;
     // The time of day follows the monotonic clock from the start of the
     // record, so the two columns agree even if the system clock is set.
     QString line;
     line.reserve(160);
-    line += stamp_(startUtcMs_ + sinceNs / 1'000'000);
+    line += stamp(startUtcMs + sinceNs / 1'000'000);
     line += QLatin1Char(',');
     line += QString::number(double(sinceNs) / 1e6, 'f', 3);
     line += QLatin1Char(',');
@@ -275,7 +275,12 @@ QByteArray SessionRecord::rowBytes(const Row& row)
         line += csvField(*f);
     }
     line += QLatin1StringView("\r\n");
-    return line.toUtf8();
+    return line;
+}
+
+QByteArray SessionRecord::rowBytes(const Row& row)
+{
+    return rowText(row, startUtcMs_, startNs_, stamp_).toUtf8();
 }
 
 bool SessionRecord::writeWhole(const QByteArray& bytes, QString* why)

@@ -71,12 +71,18 @@ signals:
     void summaryFailed(const QString& message);
     void recordingChanged(bool on);
 
-private:
+public:
+    // One row of a record, and its CSV line (line end included), timed from
+    // startNs on the session's clock, which was startUtcMs on the wall clock.
+    // The trace history writes its rows with it too.
     struct Row {
         std::int64_t ns = 0;  // the session's clock
         const char* dir = "";
         QString bytes, request, state, event, channel, checksum, note;
     };
+    static QString rowText(const Row& row, qint64 startUtcMs, std::int64_t startNs, LocalStamp& stamp);
+
+private:
     QByteArray rowBytes(const Row& row);
     void write(const Row& row);
     bool writeWhole(const QByteArray& bytes, QString* why);

@@ -185,9 +185,6 @@ QByteArray settingsFileBytes(const SavedSettings& s)
     return out;
 }
 
-namespace {
-
-// Replaces path whole with bytes, never anything but a regular file.
 void replaceWhole(const QString& path, const QByteArray& bytes)
 {
     const QString refused = files::whyNotWritable(path);
@@ -200,6 +197,8 @@ void replaceWhole(const QString& path, const QByteArray& bytes)
         throw FileError(why.toStdString());
     files::removeLeftCopies(path);
 }
+
+namespace {
 
 // Past this many copies something else is wrong; the save is not held up
 // by a search through them all.

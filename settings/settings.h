@@ -109,6 +109,10 @@ QByteArray settingsFileBytes(const SavedSettings& s);
 // but a regular file or nothing, FileError when it cannot be written.
 void writeSettingsFile(const QString& path, const SavedSettings& s);
 
+// Replaces path whole with bytes as writeSettingsFile does, for the other
+// files kept beside the settings. Throws as writeSettingsFile.
+void replaceWhole(const QString& path, const QByteArray& bytes);
+
 // Whether the save after a load would drop anything the file held: it
 // writes what the load took in (asLoaded), and the file (asFound) holds no
 // line that this does not give back as it is. A file that ends early, or

@@ -68,6 +68,11 @@ void MAIN64K::Check4_Click()
         Text2->setText(QString::number(settings::MinPollPeriod));
     session_->setPollPeriod(*period);
 
+    if (reopenAtStart_) {
+        reopenAtStart_ = false;
+        session_->requestReopen();
+    }
+
     // A start that runs the poll clock begins with empty panes.
     if (session_->mode() == PollMode::Normal || session_->mode() == PollMode::NegativeAck)
         clearTrace();

@@ -87,6 +87,20 @@ void setBackground(QWidget* w, const QColor& back)
     w->setAutoFillBackground(true);
 }
 
+}  // namespace
+
+QPoint placeOnScreen(QRect frame, const QRect& available)
+{
+    frame.moveCenter(available.center());
+    // Centred, a window larger than the screen (a scaled desktop on a small
+    // screen) would have its title bar and its left edge off-screen.
+    if (frame.width() > available.width() || frame.height() > available.height())
+        frame.moveTopLeft(available.topLeft());
+    return frame.topLeft();
+}
+
+namespace {
+
 // Puts the window in the middle of its screen when it is first shown, before
 // it appears; a maximised window is left alone.
 class CentreOnFirstShow : public QObject {
@@ -103,11 +117,8 @@ protected:
         deleteLater();
         if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
             return false;
-        if (const QScreen* screen = window->screen()) {
-            QRect frame = window->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
-        }
+        if (const QScreen* screen = window->screen())
+            window->move(placeOnScreen(window->frameGeometry(), screen->availableGeometry()));
         return false;
     }
 };

@@ -33,6 +33,7 @@ void MAIN64K::Form_Load()
                 setWindowState(windowState() | Qt::WindowMaximized);
         }
         setCheckValue(Check6, 1);
+        loadPortBindings();
         Text1->setText(QString::number(session_->portNumber()));
         session_->requestReopen();
     };

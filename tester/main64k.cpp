@@ -1,6 +1,7 @@
 #include "tester/main64k.h"
 
 #include "link/qtport.h"
+#include "tester/historymodel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -26,8 +27,10 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Check4, &QPushButton::toggled, this, [this] { Check4_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Text1, &QLineEdit::textChanged, this, [this] { showPortDevice(); });
     connectSession();
     setUpRecord();
+    setUpHistory();
 }
 
 MAIN64K::~MAIN64K()
@@ -38,6 +41,7 @@ MAIN64K::~MAIN64K()
     runStats_.reset();
     // The session goes first: nothing it reports may reach half-destroyed controls.
     session_->disconnect(this);
+    session_->disconnect(history_);
     session_.reset();
 }
 

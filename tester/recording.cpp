@@ -50,8 +50,7 @@ void MAIN64K::stopRecord()
 void MAIN64K::startRecordAsked()
 {
     // The dialog asks before an existing file is replaced; a yes truncates it.
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Start record"), ProgramDir,
-                                                      QStringLiteral("Records (*.csv);;All files (*)"));
+    const QString path = askRecordPath();
     if (path.isEmpty())
         return;
     QString error;
