@@ -9,26 +9,29 @@
 void MAIN64K::setUpHistory()
 {
     history_ = new TraceHistory(TraceHistory::DefaultLimit, this);
+    // Every row takes its time from the report itself: the same clock and
+    // the same instants as the record's rows.
     PollSession* s = session_.get();
-    connect(s, &PollSession::messageSent, history_, [this, s](const frames::HostMessage& m, bool repeated) {
-        if (!m.isEmpty())  // nothing went on the line
-            history_->addHost(s->lastWriteNs(), m, repeated);
+    connect(s, &PollSession::messageSent, history_, [this](const SentMessage& m) {
+        if (!m.message.isEmpty())  // nothing went on the line
+            history_->addHost(m.writeNs, m.message, m.repeated);
     });
-    connect(s, &PollSession::noResponse, history_, [this, s] { history_->addTimeout(s->lastWriteNs()); });
-    connect(s, &PollSession::replyChecked, history_,
-            [this, s](const frames::ValidatorReply& reply, bool good, const frames::StatusDecoding& d) {
-                history_->addReply(s->lastReadNs(), reply, good, d);
-            });
+    connect(s, &PollSession::noResponse, history_, [this](std::int64_t ns) { history_->addTimeout(ns); });
+    connect(s, &PollSession::replyChecked, history_, [this](const CheckedReply& c) {
+        history_->addReply(c.readNs, c.reply, c.checksumOk, c.decoding);
+    });
     connect(s, &PollSession::bytesDiscarded, history_,
-            [this, s](const QByteArray& bytes) { history_->addDiscarded(s->clockNs(), bytes); });
-    connect(s, &PollSession::portFailed, history_, [this, s](int number) { history_->addError(s->clockNs(), number); });
-    connect(s, &PollSession::started, history_, [this, s] {
-        history_->addOperator(s->clockNs(), QStringLiteral("polling started, %1").arg(pollModeCaption(s->mode())));
+            [this](const QByteArray& bytes, std::int64_t ns) { history_->addDiscarded(ns, bytes); });
+    connect(s, &PollSession::portFailed, history_,
+            [this](int number, std::int64_t ns) { history_->addError(ns, number); });
+    connect(s, &PollSession::started, history_, [this](PollMode mode, std::int64_t ns) {
+        history_->addOperator(ns, QStringLiteral("polling started, %1").arg(pollModeCaption(mode)));
     });
     for (auto stop : {&PollSession::stopped, &PollSession::suspended})
-        connect(s, stop, history_, [this, s] { history_->addOperator(s->clockNs(), QStringLiteral("polling stopped")); });
-    connect(s, &PollSession::modeChanged, history_, [this, s](PollMode mode) {
-        history_->addOperator(s->clockNs(), QStringLiteral("mode %1").arg(pollModeCaption(mode)));
+        connect(s, stop, history_,
+                [this](std::int64_t ns) { history_->addOperator(ns, QStringLiteral("polling stopped")); });
+    connect(s, &PollSession::modeChanged, history_, [this](PollMode mode, std::int64_t ns) {
+        history_->addOperator(ns, QStringLiteral("mode %1").arg(pollModeCaption(mode)));
     });
     auto* key = new QShortcut(QKeySequence(Qt::Key_F3), this);
     connect(key, &QShortcut::activated, this, [this] { showHistory(); });

@@ -88,7 +88,7 @@ void TestHistory::holdsEveryLineOfARunAsTheRecordDoes()
     w->Text2->setText(QStringLiteral("30"));
     setCheckValue(w->Check1[2], 1);
     setCheckValue(w->Check4, 1);
-    const auto polls = [&w] { return w->statistics().pollsSent; };
+    const auto polls = [&w] { return w->statistics().figures().pollsSent; };
     QVERIFY(runUntil([&] { return polls() >= 5; }, Long));
     sim.send(QStringLiteral("insert 3"));
     QVERIFY(runUntil([&] { return sim.saw(QStringLiteral("stacked 3")); }, Long));

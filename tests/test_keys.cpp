@@ -80,7 +80,7 @@ void TestKeys::menuOpensFromTheKeyboard()
     QTest::keyClick(b.w->Check4, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QMenu* first = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     QVERIFY(first);
-    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
     QApplication::sendEvent(b.w.get(), &event);
     QCOMPARE(QApplication::activePopupWidget(), first);
     // Its first entry is ready for Enter.

@@ -306,7 +306,7 @@ void TestRecord::summaryCountsFromTheRecordsStart()
     QCOMPARE(o.value(QStringLiteral("polls")).toObject().value(QStringLiteral("sent")).toInteger(), hostRows);
     QCOMPARE(o.value(QStringLiteral("counts_from")).toString(), rows[1][col::Time]);
     QCOMPARE(o.value(QStringLiteral("appended")).toBool(), false);
-    QCOMPARE(r.stats->pollsSent, 9);
+    QCOMPARE(r.stats->figures().pollsSent, 9);
 }
 
 void TestRecord::onlyWholeFramesCounted_data()

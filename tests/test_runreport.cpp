@@ -41,7 +41,7 @@ cli::RunSetup someSetup()
 cli::RunEnd someEnd(int status)
 {
     return {QStringLiteral("/dev/ttyUSB0"), QDateTime(QDate(2026, 3, 1), QTime(8, 2, 5, 40), Qt::UTC),
-            QStringLiteral("duration reached"), status, 0};
+            QStringLiteral("duration reached"), status, 0, {}, {}, {}};
 }
 
 }  // namespace

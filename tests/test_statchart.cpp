@@ -1,5 +1,6 @@
 // The Statistics window keeps its size while polling fills it, marks its
 // count axis at readable steps, and centres each channel's bars on it.
+#include "link/events.h"
 #include "run/runstats.h"
 #include "tester/main64k.h"
 #include "tester/statistics.h"
@@ -65,8 +66,17 @@ void TestStatChart::windowKeepsItsSize()
     // Polling starts and notes arrive on many channels: more lines of figures.
     RunStatistics& st = b.w->statistics();
     st.reset();
-    for (int c = 0; c <= 20; ++c)
-        st.notes[c].stacked = 1000 * c;
+    for (int c = 0; c <= 20; ++c) {
+        // A good reply: idling, stacked on channel c.
+        const std::array<std::uint8_t, 6> status{0x11, 0, std::uint8_t(c << 3), 0, 0, 0};
+        CheckedReply r;
+        r.reply = frames::makeReply(0x10, status);
+        r.checksumOk = true;
+        r.messageAnswered = true;
+        r.decoding = frames::decodeStatus(r.reply, QString(), QString());
+        r.replyEventText = frames::replyEventText(r.reply);
+        st.replied(r);
+    }
     s->refresh();
     QApplication::processEvents();
     QCOMPARE(s->size(), before);
