@@ -66,8 +66,10 @@ void TestStatChart::windowKeepsItsSize()
     // Polling starts and notes arrive on many channels: more lines of figures.
     RunStatistics& st = b.w->statistics();
     st.reset();
-    for (int c = 0; c <= 20; ++c) {
-        // A good reply: idling, stacked on channel c.
+    for (int c = 0; c <= 15; ++c) {  // every channel a reply can name
+        // A new message, then a good reply to it: idling, stacked on channel c.
+        st.built();
+        st.sent(SentMessage{frames::buildHostMessage(frames::HostRequest{}), false, c > 0, 0});
         const std::array<std::uint8_t, 6> status{0x11, 0, std::uint8_t(c << 3), 0, 0, 0};
         CheckedReply r;
         r.reply = frames::makeReply(0x10, status);
@@ -80,7 +82,7 @@ void TestStatChart::windowKeepsItsSize()
     s->refresh();
     QApplication::processEvents();
     QCOMPARE(s->size(), before);
-    QVERIFY(s->figures()->text().contains(QStringLiteral("channel  20")));
+    QVERIFY(s->figures()->text().contains(QStringLiteral("channel  15")));
 }
 
 QTEST_MAIN(TestStatChart)
