@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the demo need.
-DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev qt6-serialport-dev fonts-liberation2 xvfb xauth \
+DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-private-dev qt6-serialport-dev fonts-liberation2 xvfb xauth appstream \
 	clang libclang-rt-14-dev at-spi2-core dbus-bin python3-pyatspi
 
 .PHONY: all deps build check check-unit check-asan fuzz-smoke fuzz demo clean bench-deps bench \
@@ -117,9 +117,10 @@ bench-deps:
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
 
-# Micro-benchmarks, then about four minutes end to end (three polling runs of
-# $(BENCH_SECONDS) s each, idle, a bare window, program starts); one table at
-# the end. The build's own output goes to a log unless it fails.
+# Micro-benchmarks, then about eight minutes end to end (three polling runs of
+# $(BENCH_SECONDS) s each; for each poll rate three turns of the tester and a
+# bare window, for the CPU ratio; idle, a bare window, program starts); one
+# table at the end. The build's own output goes to a log unless it fails.
 bench: deps bench-deps
 	@echo "building the benchmarks in $(BENCH_BUILD)"
 	@mkdir -p $(BENCH_BUILD); { cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPOLLBENCH_BENCH=ON -DBUILD_TESTING=OFF \

@@ -10,10 +10,19 @@
 
 namespace cli {
 
+namespace {
+// A pipe whose reader has quit, or a file that is full: written to no
+// more, and the run goes on.
+bool stderrGone = false;
+}  // namespace
+
 void put(std::FILE* to, const QString& text)
 {
-    std::fputs(text.toLocal8Bit().constData(), to);
-    std::fflush(to);
+    if (to == stderr && stderrGone)
+        return;
+    const bool ok = std::fputs(text.toLocal8Bit().constData(), to) >= 0;
+    if ((std::fflush(to) != 0 || !ok) && to == stderr)
+        stderrGone = true;
 }
 
 void tell(const QString& text)

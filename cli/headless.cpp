@@ -3,27 +3,50 @@
 #include "cli/console.h"
 #include "cli/portchoice.h"
 #include "cli/run.h"
+#include "files/pathrule.h"
+#include "files/wholefile.h"
+#include "link/qtport.h"
+#include "run/record.h"
+#include "settings/rules.h"
 #include "settings/settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSaveFile>
 #include <QSerialPortInfo>
 
 namespace cli {
 
 namespace {
 
-// A report that cannot be written is told before the night is spent, not after.
-bool reportWritable(const QString& path, QString* why)
+// Every file the run will write, checked before the night is spent: no two
+// on one path, none on the serial line, and each a regular file or a new
+// one. Empty when all is well, or the one line that says what is wrong.
+QString outputsProblem(const Options& options, const RunSetup& setup, const QString& programDir)
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        *why = f.errorString();
-        return false;
+    const QString device = !setup.device.isEmpty() ? setup.device : portDeviceName(setup.port, programDir);
+    const QString summary = options.record.isEmpty() ? QString() : SessionRecord::summaryPath(options.record);
+    const struct {
+        const char* option;
+        QString path;
+    } outputs[] = {{"--record", options.record}, {"--report", options.report}};
+    for (const auto& out : outputs) {
+        if (!out.path.isEmpty() && !device.isEmpty() && files::samePlace(out.path, device))
+            return QStringLiteral("%1: %2 is the serial line of this run").arg(QLatin1String(out.option), out.path);
     }
-    f.cancelWriting();  // the temporary copy goes; an existing report stays as it is
-    return true;
+    if (!options.record.isEmpty() && !options.report.isEmpty()) {
+        if (files::samePlace(options.record, options.report))
+            return QStringLiteral("--record and --report name one file, %1").arg(options.report);
+        if (files::samePlace(summary, options.report))
+            return QStringLiteral("--report %1 is where the record's summary goes").arg(options.report);
+    }
+    if (!options.record.isEmpty()) {
+        if (const QString why = files::whyNotWritable(options.record); !why.isEmpty())
+            return QStringLiteral("--record: %1").arg(why);
+    }
+    QString why;
+    if (!options.report.isEmpty() && !files::canReplace(options.report, &why))
+        return QStringLiteral("--report: %1").arg(why);
+    return {};
 }
 
 }  // namespace
@@ -32,10 +55,10 @@ StoredSettings readStoredSettings(const QString& path)
 {
     const auto firstRun = [] {
         StoredSettings d;
-        d.port = 1;
-        d.pollRate = QStringLiteral("100");
-        for (int i = 0; i < 7; ++i)
-            d.channels[std::size_t(i)] = true;
+        d.port = settings::FirstRun.comPort;
+        d.pollRate = settings::FirstRun.pollRate;
+        for (int i = 0; i < frames::ChannelCount; ++i)
+            d.channels[std::size_t(i)] = settings::FirstRun.channels[std::size_t(i)] == 1;
         return d;
     };
     // Only a regular file is opened: a FIFO or a device could hold the run.
@@ -51,19 +74,17 @@ StoredSettings readStoredSettings(const QString& path)
         return d;
     }
     // The window deletes such a file and starts afresh; a run never writes.
-    if (!text.contains(QLatin1StringView("Sys.Color")))
+    if (!settings::isSettingsText(text))
         return firstRun();
     StoredSettings s;
-    const settings::LoadedSettings loaded = settings::parseSettings(text);
+    settings::LoadedSettings loaded = settings::parseSettings(text);
+    settings::applyDamagedFileRule(loaded);
     s.port = loaded.comPort.value_or(0);
     s.pollRate = loaded.pollRate.value_or(QString());
     for (int i = 0; i < frames::ChannelCount; ++i)
         s.channels[std::size_t(i)] = loaded.channels[std::size_t(i)].value_or(0) == 1;
-    if (loaded.failedLine != 0) {
+    if (loaded.failedLine != 0)
         s.problem = QStringLiteral("line %1: %2").arg(loaded.failedLine).arg(loaded.failure);
-        for (int i = 7; i < frames::ChannelCount; ++i)
-            s.channels[std::size_t(i)] = false;
-    }
     return s;
 }
 
@@ -93,11 +114,16 @@ int runHeadless(const Options& options, const QString& programDir)
         }
         setup.pollPeriod = *period;
     }
-    QString why;
-    if (!options.report.isEmpty() && !reportWritable(options.report, &why)) {
-        tell(QStringLiteral("--report: cannot write %1: %2").arg(options.report, why));
+    if (const QString problem = outputsProblem(options, setup, programDir); !problem.isEmpty()) {
+        tell(problem);
         return ExitUsage;
     }
+    // The record goes on without a summary; said now, and again at the end.
+    if (!options.record.isEmpty()) {
+        if (const QString why = files::whyNotWritable(SessionRecord::summaryPath(options.record)); !why.isEmpty())
+            tell(QStringLiteral("the record's summary will not be written: %1").arg(why));
+    }
+    QString why;
 
     auto port = makePort(setup.device, programDir, &why);
     if (!port) {

@@ -17,8 +17,6 @@ constexpr std::array<const char*, ConditionCount> ConditionNames{
 };
 
 // Longest period the poll timer takes, shortest it is given: the window's rules.
-constexpr double MaxPollPeriod = 65535;
-constexpr int MinPollPeriod = 30;
 
 // Qt's own window-system options, as QGuiApplication and QApplication read
 // them (one or two leading dashes): those that take a value, then switches.
@@ -142,9 +140,10 @@ struct Declared {
 const QString Description = QStringLiteral(
     "A bench tester for banknote validators on a serial line. Without options the tester window opens.\n"
     "\n"
-    "Runs end on --duration, --notes, SIGINT or SIGTERM, whichever comes first.\n"
+    "Runs end on --duration, --notes, SIGINT, SIGTERM, SIGHUP or SIGQUIT, whichever comes first.\n"
     "Exit status: 0 the run completed; 1 a --fail-on condition occurred; 2 bad usage;\n"
-    "3 the port could not be set up or failed; 4 the report could not be written.");
+    "3 the port could not be set up or failed; 4 the report, the record or its summary\n"
+    "could not be written.");
 
 QString allConditionNames()
 {
@@ -228,22 +227,6 @@ std::optional<std::array<bool, frames::ChannelCount>> parseChannels(const QStrin
             on[std::size_t(c - 1)] = true;
     }
     return on;
-}
-
-std::optional<int> pollPeriodFrom(const QString& text)
-{
-    const auto period = parseDecimal(text);
-    if (!period || std::nearbyint(*period) > MaxPollPeriod)
-        return std::nullopt;
-    if (*period < MinPollPeriod)
-        return MinPollPeriod;
-    return roundToInt32(*period);
-}
-
-std::optional<std::int16_t> portNumberFrom(const QString& text)
-{
-    const auto port = parseDecimal(text);
-    return port ? roundToInt16(*port) : std::nullopt;
 }
 
 Options parseCommandLine(const QStringList& arguments)

@@ -5,6 +5,7 @@
 
 #include "link/frames.h"
 #include "link/pollsession.h"
+#include "settings/rules.h"
 
 #include <QString>
 #include <QStringList>
@@ -85,10 +86,8 @@ QString helpText();
 std::optional<qint64> parseDuration(const QString& text);
 // "1-7,9", "none": channel enables, or nothing with why.
 std::optional<std::array<bool, frames::ChannelCount>> parseChannels(const QString& text, QString* why = nullptr);
-// The poll rate as the window's START POLL takes it: a number that does not
-// fit the timer is refused, one below 30 becomes 30.
-std::optional<int> pollPeriodFrom(const QString& text);
-// The port number as the window's START POLL takes it.
-std::optional<std::int16_t> portNumberFrom(const QString& text);
+// The poll rate and the port number as the window's START POLL takes them.
+using settings::pollPeriodFrom;
+using settings::portNumberFrom;
 
 }  // namespace cli

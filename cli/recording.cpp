@@ -4,15 +4,14 @@
 
 namespace cli {
 
-bool startRecording(PollSession& session, const RunStatistics& statistics, const QString& path, QObject* owner,
-                    QString* why)
+SessionRecord* startRecording(PollSession& session, const QString& path, QObject* owner, QString* why)
 {
-    auto* record = new SessionRecord(session, statistics, owner);
+    auto* record = new SessionRecord(session, owner);
     if (!record->start(path, true, why)) {
         delete record;
-        return false;
+        return nullptr;
     }
-    return true;
+    return record;
 }
 
 void stopRecording(QObject* owner)

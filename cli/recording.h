@@ -6,15 +6,14 @@
 #include <QString>
 
 class PollSession;
-class RunStatistics;
 class QObject;
+class SessionRecord;
 
 namespace cli {
 
-// The record lives as long as owner and is closed with it. False, with why,
+// The record lives as long as owner and is closed with it. Null, with why,
 // when it cannot be started.
-bool startRecording(PollSession& session, const RunStatistics& statistics, const QString& path, QObject* owner,
-                    QString* why);
+SessionRecord* startRecording(PollSession& session, const QString& path, QObject* owner, QString* why);
 // Ends the records owned by owner: the "record stopped" row and the summary
 // beside the record.
 void stopRecording(QObject* owner);

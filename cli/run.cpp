@@ -3,11 +3,12 @@
 #include "cli/console.h"
 #include "cli/portchoice.h"
 #include "cli/recording.h"
+#include "files/wholefile.h"
 #include "link/qtport.h"
+#include "run/record.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -47,7 +48,7 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
                 [this] { session_->setMode(PollMode::NegativeAck); }, Qt::SingleShotConnection);
     }
 
-    connect(session_.get(), &PollSession::portFailed, this, [this](int number) {
+    connect(session_.get(), &PollSession::portFailed, this, [this](int number, std::int64_t) {
         portError_ = number;
         put(stderr, QStringLiteral("%1Communication Port Error (#:%2) on %3\n")
                         .arg(progressShown_ ? QStringLiteral("\n") : QString())
@@ -56,15 +57,23 @@ Run::Run(const Options& options, const RunSetup& setup, const QString& programDi
         progressShown_ = false;
         finishSoon(QStringLiteral("port error"));
     });
-    // The statistics have counted each reply by the time it comes here.
+    // Whether the last message has its answer, for a clean end.
+    connect(session_.get(), &PollSession::messageSent, this, [this] { answered_ = false; });
     connect(session_.get(), &PollSession::replyChecked, this,
-            [this](const frames::ValidatorReply& reply, bool, const auto&) {
-                // The first reply the figures count says what the validator started with.
-                if (reply.isWholeFrame() && powerUpsAtStart_ < 0)
-                    powerUpsAtStart_ = stats_->events.powerUp;
-                if (options_.notes && stats_->totalNotes().stacked >= *options_.notes)
-                    finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
-            });
+            [this](const CheckedReply& c) { answered_ = answered_ || c.messageAnswered; });
+    // Told by the figures once they have counted, whatever the order the
+    // session's reports reach their receivers in.
+    connect(stats_.get(), &RunStatistics::changed, this, [this] {
+        if (powerUpsAtStart_ >= 0 && !options_.notes)
+            return;
+        const Figures f = stats_->figures();
+        // The first reply the figures count (a whole valid frame) says what
+        // the validator started with.
+        if (f.repliesGood > 0 && powerUpsAtStart_ < 0)
+            powerUpsAtStart_ = f.events.powerUp;
+        if (options_.notes && f.totalNotes().stacked >= *options_.notes)
+            finishSoon(QStringLiteral("%1 notes stacked").arg(*options_.notes));
+    });
     connect(&stops_, &StopRequests::requested, this, [this](const QString& what) { finishSoon(what); });
 
     endTimer_.setSingleShot(true);
@@ -79,8 +88,20 @@ Run::~Run() = default;
 
 bool Run::begin(QString* why)
 {
-    if (!options_.record.isEmpty() && !startRecording(*session_, *stats_, options_.record, this, why))
-        return false;
+    if (!options_.record.isEmpty()) {
+        SessionRecord* record = startRecording(*session_, options_.record, this, why);
+        if (!record)
+            return false;
+        // Told as it happens, and again in the report and the exit status.
+        connect(record, &SessionRecord::failed, this, [this](const QString& message) {
+            recordError_ = message;
+            tellBetweenProgress(message);
+        });
+        connect(record, &SessionRecord::summaryFailed, this, [this](const QString& message) {
+            summaryError_ = message;
+            tellBetweenProgress(message);
+        });
+    }
     clock_.start();
     if (options_.durationMs)
         armEnd();
@@ -91,7 +112,7 @@ bool Run::begin(QString* why)
 
 ConditionCounts Run::counts() const
 {
-    return conditionCounts(*stats_, std::max<qint64>(powerUpsAtStart_, 0));
+    return conditionCounts(stats_->figures(), std::max<qint64>(powerUpsAtStart_, 0));
 }
 
 QString Run::deviceShown() const
@@ -102,6 +123,15 @@ QString Run::deviceShown() const
         return setup_.device;
     const QString device = portDeviceName(setup_.port, programDir_);
     return device.isEmpty() ? QStringLiteral("port %1").arg(setup_.port) : device;
+}
+
+// A line of its own, also when the progress line is up on a terminal.
+void Run::tellBetweenProgress(const QString& text)
+{
+    if (progressShown_)
+        put(stderr, QStringLiteral("\n"));
+    progressShown_ = false;
+    tell(text);
 }
 
 // The duration may exceed what one timer takes: it is waited out in hours.
@@ -120,7 +150,7 @@ void Run::armEnd()
 void Run::progressTick()
 {
     ++ticks_;
-    const Progress figures = progressOf(clock_.elapsed(), *stats_);
+    const Progress figures = progressOf(clock_.elapsed(), stats_->figures());
     if (onTerminal_) {
         // A line as wide as the terminal wraps, and each rewrite then leaves
         // a line behind: one column is kept free. Read at each tick, so a
@@ -157,7 +187,7 @@ void Run::finish(const QString& why)
     endedBy_ = why;
     endTimer_.stop();
     session_->suspend();
-    if (portError_ || !session_->portReady() || session_->replyReceived()) {
+    if (portError_ || answered_) {
         close();
         return;
     }
@@ -187,34 +217,29 @@ void Run::close()
     if (met.any())
         tell(QStringLiteral("failed on %1").arg(conditionNames(met).join(QStringLiteral(", "))));
 
-    RunEnd end{deviceShown(), ended_, endedBy_, status_, portError_};
+    // A file of the run that was not written whole is a failed run.
+    if ((!recordError_.isEmpty() || !summaryError_.isEmpty()) && status_ != ExitPortFailed)
+        status_ = ExitReportFailed;
+    RunEnd end{deviceShown(), ended_, endedBy_, status_, portError_, options_.record, recordError_, summaryError_};
     if (!options_.report.isEmpty()) {
         QString why;
         if (!writeReport(end, &why)) {
-            tell(QStringLiteral("cannot write the report %1: %2").arg(options_.report, why));
+            tell(QStringLiteral("the report was not written: %1").arg(why));
             if (status_ != ExitPortFailed)
                 status_ = ExitReportFailed;
         }
     } else {
-        put(stdout, summaryText(*stats_, setup_, end, options_.failOn, seen));
+        put(stdout, summaryText(stats_->figures(), setup_, end, options_.failOn, seen));
     }
     QCoreApplication::exit(status_);
 }
 
 bool Run::writeReport(const RunEnd& end, QString* why) const
 {
-    QSaveFile f(options_.report);
-    if (!f.open(QIODevice::WriteOnly)) {
-        *why = f.errorString();
-        return false;
-    }
-    const QByteArray bytes =
-        QJsonDocument(reportJson(*stats_, setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented);
-    if (f.write(bytes) != bytes.size() || !f.commit()) {
-        *why = f.errorString();
-        return false;
-    }
-    return true;
+    // Replaced whole once every byte is on the disk: a full disk keeps the old report.
+    return files::replaceWhole(
+        options_.report,
+        QJsonDocument(reportJson(stats_->figures(), setup_, end, options_.failOn, counts())).toJson(QJsonDocument::Indented), why);
 }
 
 }  // namespace cli

@@ -36,6 +36,7 @@ private:
     void finish(const QString& why);
     void close();
     bool writeReport(const RunEnd& end, QString* why) const;
+    void tellBetweenProgress(const QString& text);
 
     const Options& options_;
     RunSetup setup_;
@@ -48,11 +49,14 @@ private:
     QElapsedTimer clock_;
     QDateTime ended_;
     QString endedBy_;
+    QString recordError_;   // why the record stopped early
+    QString summaryError_;  // why the record's summary was not written
     bool onTerminal_ = false;
     bool progressShown_ = false;
     qsizetype lastWidth_ = 0;
     qint64 ticks_ = 0;
     int portError_ = 0;
+    bool answered_ = true;  // the last message drew a good reply (none sent yet counts as answered)
     qint64 powerUpsAtStart_ = -1;  // power-ups counted by the first good reply; -1 before it
     bool stopping_ = false;
     bool finished_ = false;

@@ -1,6 +1,7 @@
 #include "cli/runreport.h"
 
-#include "run/runstats.h"
+#include "run/figures.h"
+#include "run/isotime.h"
 
 #include <QJsonArray>
 
@@ -44,7 +45,7 @@ QStringList conditionNames(const Conditions& c)
     return out;
 }
 
-ConditionCounts conditionCounts(const RunStatistics& s, qint64 powerUpsAtStart)
+ConditionCounts conditionCounts(const Figures& s, qint64 powerUpsAtStart)
 {
     ConditionCounts c{};
     const NoteCounts notes = s.totalNotes();
@@ -69,7 +70,7 @@ Conditions occurred(const ConditionCounts& counts)
     return c;
 }
 
-Progress progressOf(qint64 elapsedMs, const RunStatistics& s)
+Progress progressOf(qint64 elapsedMs, const Figures& s)
 {
     const NoteCounts notes = s.totalNotes();
     return {elapsedMs, s.pollsSent, notes.stacked, notes.returned, notes.rejected, s.noResponses,
@@ -133,7 +134,7 @@ QJsonObject runJson(const RunSetup& setup, const RunEnd& end, const Conditions& 
         {QStringLiteral("mode"), modeName(setup.mode)},
         {QStringLiteral("escrow"), setup.escrow},
         {QStringLiteral("channels"), channels},
-        {QStringLiteral("ended"), end.ended.toString(Qt::ISODateWithMs)},
+        {QStringLiteral("ended"), isoTime(end.ended)},
         {QStringLiteral("ended_by"), end.endedBy},
         {QStringLiteral("fail_on"), QJsonArray::fromStringList(conditionNames(failOn))},
         {QStringLiteral("failed_on"), QJsonArray::fromStringList(conditionNames(occurred(counts) & failOn))},
@@ -141,20 +142,26 @@ QJsonObject runJson(const RunSetup& setup, const RunEnd& end, const Conditions& 
     };
     if (end.portError)
         run.insert(QStringLiteral("port_error"), end.portError);
+    if (!end.record.isEmpty())
+        run.insert(QStringLiteral("record"), end.record);
+    if (!end.recordError.isEmpty())
+        run.insert(QStringLiteral("record_error"), end.recordError);
+    if (!end.summaryError.isEmpty())
+        run.insert(QStringLiteral("summary_error"), end.summaryError);
     return run;
 }
 
 }  // namespace
 
-QJsonObject reportJson(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QJsonObject reportJson(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                        const ConditionCounts& counts)
 {
-    QJsonObject report = s.toJson();
+    QJsonObject report = figuresJson(s);
     report.insert(QStringLiteral("run"), runJson(setup, end, failOn, counts));
     return report;
 }
 
-QString summaryText(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QString summaryText(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                     const ConditionCounts& counts)
 {
     auto line = [](const char* label, const QString& value) {
@@ -171,12 +178,16 @@ QString summaryText(const RunStatistics& s, const RunSetup& setup, const RunEnd&
                                  .arg(setup.pollPeriod)
                                  .arg(modeName(setup.mode), setup.escrow ? QStringLiteral("on") : QStringLiteral("off"),
                                       channelList(setup.channels)));
-    text += line("started", s.startedAt().toString(Qt::ISODateWithMs));
-    text += line("ended", QStringLiteral("%1 (%2)").arg(end.ended.toString(Qt::ISODateWithMs), end.endedBy));
-    text += s.toText();
+    text += line("started", isoTime(s.startedAt.toLocalTime()));
+    text += line("ended", QStringLiteral("%1 (%2)").arg(isoTime(end.ended), end.endedBy));
+    text += figuresText(s);
     text += line("conditions", seen.isEmpty() ? QStringLiteral("none") : seen.join(QStringLiteral(", ")));
     if (failOn.any())
         text += line("failed on", met.any() ? conditionNames(met).join(QStringLiteral(", ")) : QStringLiteral("nothing"));
+    if (!end.recordError.isEmpty())
+        text += line("record error", end.recordError);
+    if (!end.summaryError.isEmpty())
+        text += line("summary error", end.summaryError);
     text += line("exit status", QString::number(end.status));
     return text;
 }

@@ -15,7 +15,7 @@
 #include <array>
 #include <cstdint>
 
-class RunStatistics;
+struct Figures;
 
 namespace cli {
 
@@ -36,6 +36,9 @@ struct RunEnd {
     QString endedBy;
     int status = 0;
     int portError = 0;  // the port's error number; 0 when it did not fail
+    QString record;        // --record, or empty
+    QString recordError;   // why the record stopped early; empty when it did not
+    QString summaryError;  // why the record's summary was not written
 };
 
 using ConditionCounts = std::array<qint64, ConditionCount>;
@@ -50,7 +53,7 @@ QStringList conditionNames(const Conditions& c);
 
 // How often each condition of --fail-on was seen. Every validator reports
 // its power-up when it starts: only one after that first report is news.
-ConditionCounts conditionCounts(const RunStatistics& s, qint64 powerUpsAtStart);
+ConditionCounts conditionCounts(const Figures& s, qint64 powerUpsAtStart);
 Conditions occurred(const ConditionCounts& counts);
 
 // The figures the progress line shows.
@@ -63,7 +66,7 @@ struct Progress {
     qint64 timeouts = 0;
     qint64 badSums = 0;
 };
-Progress progressOf(qint64 elapsedMs, const RunStatistics& s);
+Progress progressOf(qint64 elapsedMs, const Figures& s);
 
 // Where a terminal's width is not known.
 inline constexpr int DefaultProgressWidth = 79;
@@ -74,11 +77,11 @@ inline constexpr int DefaultProgressWidth = 79;
 QString progressLine(const Progress& p, int width);
 
 // The run's figures as a record's summary keeps them, and the run under "run".
-QJsonObject reportJson(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QJsonObject reportJson(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                        const ConditionCounts& counts);
 
 // The figures' own lines between the run's, in the same columns.
-QString summaryText(const RunStatistics& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
+QString summaryText(const Figures& s, const RunSetup& setup, const RunEnd& end, const Conditions& failOn,
                     const ConditionCounts& counts);
 
 }  // namespace cli

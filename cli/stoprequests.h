@@ -1,4 +1,5 @@
-// A request to end an unattended run from outside (SIGINT, SIGTERM; on
+// A request to end an unattended run from outside (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT, with SIGPIPE and SIGXFSZ ignored meanwhile; on
 // Windows Ctrl+C, Ctrl+Break and the console closing), delivered on the
 // event loop so the run can close its port and write its report.
 #pragma once
@@ -18,11 +19,15 @@ public:
     ~StopRequests() override;
 
 signals:
-    // What asked: "SIGINT", "SIGTERM", "Ctrl+C", ...
+    // What asked: "SIGINT", "SIGTERM", "SIGHUP", "Ctrl+C", ...
     void requested(const QString& what);
 
 private:
     QSocketNotifier* notifier_ = nullptr;
 };
+
+// For the window: a write past the file-size limit fails, and the record
+// says so, instead of ending the program with its settings unsaved.
+void ignoreFileSizeSignal();
 
 }  // namespace cli

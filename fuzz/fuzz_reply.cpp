@@ -61,12 +61,11 @@ struct Bench {
             if (channel < 0 || channel > 255 + 15 + 15)
                 std::abort();
         });
-        QObject::connect(&s, &PollSession::replyChecked,
-                         [](const frames::ValidatorReply& r, bool good, const frames::StatusDecoding& d) {
-                             if (r.bytes[0] != frames::STX || good != r.checksumOk()
-                                 || d.channelNumber != r.channelNumber())
-                                 std::abort();
-                         });
+        QObject::connect(&s, &PollSession::replyChecked, [](const CheckedReply& c) {
+            if (c.reply.bytes[0] != frames::STX || c.checksumOk != c.reply.checksumOk()
+                || c.decoding.channelNumber != c.reply.channelNumber())
+                std::abort();
+        });
     }
 
     // Everything an input left behind is freed before it ends, so libFuzzer

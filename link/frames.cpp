@@ -134,6 +134,15 @@ StatusDecoding decodeStatus(const ValidatorReply& reply, const QString& previous
     return d;
 }
 
+QString replyEventText(const ValidatorReply& reply)
+{
+    QStringView text;
+    for (const StatusRow& row : EventRows)
+        if (reply.status(row.statusByte) & row.mask)
+            text = row.text;
+    return QString::fromRawData(text.data(), text.size());
+}
+
 QString ToHex(int value)
 {
     static constexpr char digits[] = "0123456789ABCDEF";
@@ -197,15 +206,12 @@ QString replyTraceLine(const ValidatorReply& reply, const QString& stateCode, co
 
 QString hexBytes(const QByteArray& bytes)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     QString text;
     text.reserve(bytes.size() * 3);
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (i)
             text += QLatin1Char(' ');
-        const auto b = std::uint8_t(bytes[i]);
-        text += QLatin1Char(digits[b >> 4]);
-        text += QLatin1Char(digits[b & 0x0F]);
+        text += ToHex(std::uint8_t(bytes[i]));
     }
     return text;
 }

@@ -24,6 +24,18 @@ inline constexpr std::uint8_t ReturnBit = 0x40;
 
 // status 0 bit the poll cycle reads to stack or return a note
 inline constexpr std::uint8_t EscrowedBit = 0x04;
+// status 1 and 2 bits a run's figures count
+inline constexpr std::uint8_t CheatedBit = 0x01;      // status 1
+inline constexpr std::uint8_t JammedBit = 0x04;       // status 1
+inline constexpr std::uint8_t StackerFullBit = 0x08;  // status 1
+inline constexpr std::uint8_t PowerUpBit = 0x01;      // status 2
+inline constexpr std::uint8_t InvalidCommandBit = 0x02;  // status 2
+inline constexpr std::uint8_t FailureBit = 0x04;      // status 2
+
+// The event codes of a note's outcome.
+inline constexpr QStringView StackedCode = u"STD";
+inline constexpr QStringView ReturnedCode = u"RTD";
+inline constexpr QStringView RejectedCode = u"REJ";
 
 // What a host message asks of the validator besides its status. None: no
 // message has been built yet (all bytes zero).
@@ -104,19 +116,19 @@ inline constexpr std::array<StatusRow, 8> StateRows{{
     {0, 0x04, u"ESCROWED", u"ESC"},
     {0, 0x08, u"STACKING", u"STK"},
     {0, 0x20, u"RETURNING", u"RTN"},
-    {1, 0x04, u"JAMMED", u"JAM"},
-    {1, 0x08, u"STACKER FULL", {}},
+    {1, JammedBit, u"JAMMED", u"JAM"},
+    {1, StackerFullBit, u"STACKER FULL", {}},
     {1, 0x40, u"CALIBRATION", u"CAL"},
 }};
 
 inline constexpr std::array<StatusRow, 7> EventRows{{
-    {2, 0x04, u"FAILURE", {}},
-    {0, 0x10, u"STACKED", u"STD"},
-    {0, 0x40, u"RETURNED", u"RTD"},
-    {1, 0x01, u"CHEATED", u"CHT"},
-    {1, 0x02, u"REJECTED", u"REJ"},
-    {2, 0x01, u"POWER UP", u"PWR"},
-    {2, 0x02, u"INVALID CMD", u"INV"},
+    {2, FailureBit, u"FAILURE", {}},
+    {0, 0x10, u"STACKED", StackedCode},
+    {0, 0x40, u"RETURNED", ReturnedCode},
+    {1, CheatedBit, u"CHEATED", u"CHT"},
+    {1, 0x02, u"REJECTED", RejectedCode},
+    {2, PowerUpBit, u"POWER UP", u"PWR"},
+    {2, InvalidCommandBit, u"INVALID CMD", u"INV"},
 }};
 
 inline const QString NoCode = QStringLiteral("   ");
@@ -134,6 +146,8 @@ struct StatusDecoding {
 
 StatusDecoding decodeStatus(const ValidatorReply& reply, const QString& previousStateText,
                             const QString& previousEventText);
+// The event this reply reports by itself, empty when none.
+QString replyEventText(const ValidatorReply& reply);
 
 // A byte as two upper-case hexadecimal digits.
 QString ToHex(int value);

@@ -69,7 +69,7 @@ void PollSession::setMode(PollMode mode)
     if (mode == mode_)
         return;
     mode_ = mode;
-    emit modeChanged(mode);
+    emit modeChanged(mode, clockNs());
 }
 
 void PollSession::setChannelEnabled(int channel, bool on)
@@ -95,7 +95,7 @@ void PollSession::start()
         link_.ack = true;
         link_.awaitingReply = false;
     }
-    emit started();
+    emit started(mode_, clockNs());
     hold({});
     port_->discardInput();
     PollValidator();
@@ -107,7 +107,7 @@ void PollSession::suspend()
     if (!link_.running)
         return;
     link_.running = false;
-    emit suspended();
+    emit suspended(clockNs());
 }
 
 void PollSession::closePort()
@@ -134,7 +134,7 @@ void PollSession::stopRunning()
         return;
     link_.running = false;
     PollTime.setEnabled(false);
-    emit stopped();
+    emit stopped(clockNs());
 }
 
 void PollSession::PollTime_Timer()
@@ -152,7 +152,7 @@ void PollSession::OpenCommPort()
         port_->setSettings(LineSettingsText);
         port_->setInputLen(0);
         port_->setInputMode(1);
-        port_->setRThreshold(10);
+        port_->setRThreshold(ReceiveThreshold);
         port_->setSThreshold(1);
         port_->setDTREnable(true);
         port_->setRTSEnable(true);
@@ -161,7 +161,7 @@ void PollSession::OpenCommPort()
     } catch (const PortError& e) {
         link_.portReady = false;
         stopRunning();
-        emit portFailed(e.number());
+        emit portFailed(e.number(), clockNs());
     }
 }
 
@@ -206,8 +206,8 @@ void PollSession::PollValidator()
     }
 
     if (!link_.replyReceived && link_.awaitingReply)
-        emit noResponse();
-    emit messageSent(link_.message, !build);
+        emit noResponse(link_.lastWriteNs);
+    emit messageSent(SentMessage{link_.message, !build, link_.replyReceived, link_.lastWriteNs});
     link_.replyReceived = false;
     link_.awaitingReply = !link_.message.isEmpty();
     if (mode_ == PollMode::StepInto)
@@ -229,5 +229,5 @@ void PollSession::portFailure(int number)
     if (!wasReady)
         return;  // this failure is being reported already
     stopRunning();
-    emit portFailed(number);
+    emit portFailed(number, clockNs());
 }

@@ -4,6 +4,7 @@
 // window: the tester window, an unattended run and the tests drive it alike.
 #pragma once
 
+#include "link/events.h"
 #include "link/frames.h"
 #include "link/intervaltimer.h"
 #include "link/port.h"
@@ -38,6 +39,11 @@ class PollSession : public QObject {
 public:
     // How long a line carrying no frame is left to settle before it is drained.
     static constexpr int ResyncPauseMs = 5;
+    // The port raises its receive event at this many bytes waiting: one short
+    // of a reply, which is read once it is whole. A frame begun is followed
+    // byte by byte.
+    static constexpr int ReceiveThreshold = frames::ValidatorReply::Size - 1;
+    static constexpr int EveryByte = 1;
 
     explicit PollSession(std::unique_ptr<CommPort> port, QObject* parent = nullptr);
     ~PollSession() override;
@@ -85,6 +91,8 @@ public:
     void MSComm1_OnComm();
 
     // ---- what the link holds ----
+    // For tests and a driver between polls; what happened is reported by the
+    // signals below, each with everything it needs.
     bool portReady() const { return link_.portReady; }
     bool reopenPending() const { return link_.reopen; }
     // A reply with a good checksum arrived since the last send.
@@ -111,23 +119,24 @@ signals:
     // A new message was built (before it is written).
     void messageBuilt(const frames::HostMessage& message);
     // The previous message drew no good reply; raised when the next one has
-    // gone out, just before messageSent.
-    void noResponse();
-    // A message is on the line; repeated when it is the last one again.
-    void messageSent(const frames::HostMessage& message, bool repeated);
+    // gone out (at ns, its write time), just before messageSent.
+    void noResponse(std::int64_t ns);
+    // A message is on the line.
+    void messageSent(const SentMessage& sent);
     // A reply that began with STX was read and decoded.
-    void replyChecked(const frames::ValidatorReply& reply, bool checksumOk, const frames::StatusDecoding& decoding);
+    void replyChecked(const CheckedReply& checked);
     // Bytes dropped to get back in step with the line: before a frame's STX,
     // a read with no STX at all, or what followed a reply in the same read.
-    void bytesDiscarded(const QByteArray& bytes);
+    void bytesDiscarded(const QByteArray& bytes, std::int64_t ns);
+    // A note stacked on a channel (any number a reply names, 0 for none).
     void noteStacked(int channel);
-    void started();
+    void started(PollMode mode, std::int64_t ns);
     // Polling stopped by the session itself: one step done, or the port failed.
-    void stopped();
-    void suspended();
-    void modeChanged(PollMode mode);
+    void stopped(std::int64_t ns);
+    void suspended(std::int64_t ns);
+    void modeChanged(PollMode mode, std::int64_t ns);
     // The port could not be set up, or failed while open. Raised once per failure.
-    void portFailed(int number);
+    void portFailed(int number, std::int64_t ns);
     // reset(): a new session begins; what was counted of the old one goes.
     void sessionReset();
 

@@ -4,10 +4,12 @@
 #include <QFileInfo>
 #include <QStringList>
 
-QString portDeviceName(int number, const QString& programDir)
+QString portDeviceName(int number, const QString& programDir, const std::map<int, QString>& bound)
 {
     if (number < 1)
         return {};
+    if (const auto it = bound.find(number); it != bound.end() && !it->second.isEmpty())
+        return it->second;
 #ifdef Q_OS_WIN
     Q_UNUSED(programDir);
     // Only COM1 to COM9 are names in every namespace; above, the device

@@ -8,11 +8,14 @@
 #include <QObject>
 #include <QSerialPort>
 
-// Where port number n lives: "COM<n>" on Windows ("\\.\COM<n>" from 10 on);
-// elsewhere the entry COM<n> in the program's directory when there is one (a
-// link to a serial device or a pseudo-terminal), else /dev/ttyS<n-1>. Empty
-// for numbers below 1.
-QString portDeviceName(int number, const QString& programDir);
+#include <map>
+
+// Where port number n lives: the device the user bound it to when there is
+// one; else "COM<n>" on Windows ("\\.\COM<n>" from 10 on); elsewhere the
+// entry COM<n> in the program's directory when there is one (a link to a
+// serial device or a pseudo-terminal), else /dev/ttyS<n-1>. Empty for
+// numbers below 1.
+QString portDeviceName(int number, const QString& programDir, const std::map<int, QString>& bound = {});
 
 struct LineSettings {
     qint32 baud = 9600;
@@ -50,7 +53,13 @@ public:
     // names; empty goes back to the number's device.
     void setDeviceOverride(const QString& device) { override_ = device; }
     const QString& deviceOverride() const { return override_; }
-    QString deviceName() const { return override_.isEmpty() ? portDeviceName(number_, programDir_) : override_; }
+    // The devices the user bound port numbers to; read at each open.
+    void setPortBindings(std::map<int, QString> bound) { bound_ = std::move(bound); }
+    const std::map<int, QString>& portBindings() const { return bound_; }
+    QString deviceName() const
+    {
+        return override_.isEmpty() ? portDeviceName(number_, programDir_, bound_) : override_;
+    }
 
 private:
     void dataArrived();
@@ -61,6 +70,7 @@ private:
 
     QString programDir_;
     QString override_;
+    std::map<int, QString> bound_;
     QSerialPort serial_;
     LineFlags flags_;
     int number_ = 1;

@@ -9,7 +9,7 @@ void PollSession::MSComm1_OnComm()
         return;
     if (link_.resynchronising)
         return;  // the end of the pause reads whatever came meanwhile
-    if (link_.pending.size() + port_->inBufferCount() <= 10)
+    if (link_.pending.size() + port_->inBufferCount() < frames::ValidatorReply::Size)
         return;
     QByteArray bytes;
     try {
@@ -52,7 +52,7 @@ void PollSession::takeBehindStray(const QByteArray& bytes)
         if (bytes.size() - stx < frames::ValidatorReply::Size) {
             // Too short to judge yet: the rest is waited for.
             if (stx > 0)
-                emit bytesDiscarded(bytes.left(stx));
+                emit bytesDiscarded(bytes.left(stx), clockNs());
             wakeIdleClock();
             hold(bytes.mid(stx), true);
             return;
@@ -60,7 +60,7 @@ void PollSession::takeBehindStray(const QByteArray& bytes)
         if (!frames::ValidatorReply::fromBytes(bytes.mid(stx, frames::ValidatorReply::Size)).isWholeFrame())
             continue;
         if (stx > 0)
-            emit bytesDiscarded(bytes.left(stx));
+            emit bytesDiscarded(bytes.left(stx), clockNs());
         wakeIdleClock();
         const QByteArray frame = bytes.mid(stx);
         decode(frame);
@@ -76,7 +76,7 @@ void PollSession::dropAfterReply(const QByteArray& bytes)
 {
     // A second reply in the same read is dropped, as is anything behind it.
     if (bytes.size() > frames::ValidatorReply::Size)
-        emit bytesDiscarded(bytes.mid(frames::ValidatorReply::Size));
+        emit bytesDiscarded(bytes.mid(frames::ValidatorReply::Size), clockNs());
 }
 
 void PollSession::decode(const QByteArray& bytes)
@@ -93,9 +93,11 @@ void PollSession::decode(const QByteArray& bytes)
     link_.lastChannelText = d.channelText;
     link_.decoding = std::move(d);
 
-    emit replyChecked(link_.reply, good, link_.decoding);
+    emit replyChecked(CheckedReply{link_.reply, good, link_.replyReceived, link_.decoding,
+                                   frames::replyEventText(link_.reply), link_.lastReadNs,
+                                   link_.lastReadNs - link_.lastWriteNs});
 
-    if (link_.decoding.eventCode == QLatin1StringView("STD") && mode_ != PollMode::NegativeAck)
+    if (link_.decoding.eventCode == frames::StackedCode && mode_ != PollMode::NegativeAck)
         emit noteStacked(link_.decoding.channelNumber);
 }
 
@@ -109,7 +111,7 @@ void PollSession::hold(const QByteArray& partial, bool behindStray)
     if (link_.pending.isEmpty() == !wasHolding || !port_->portOpen())
         return;
     try {
-        port_->setRThreshold(link_.pending.isEmpty() ? 10 : 1);
+        port_->setRThreshold(link_.pending.isEmpty() ? ReceiveThreshold : EveryByte);
     } catch (const PortError&) {
         // A port that cannot take it is failing; it reports that itself.
     }
@@ -117,7 +119,7 @@ void PollSession::hold(const QByteArray& partial, bool behindStray)
 
 void PollSession::resynchronise(const QByteArray& dropped)
 {
-    emit bytesDiscarded(dropped);
+    emit bytesDiscarded(dropped, clockNs());
     // A short pause that lets the rest of a burst arrive, on the event loop:
     // polls go out on their own time meanwhile, and a line full of noise
     // costs one drain per pause, not one per byte.

@@ -1,114 +1,58 @@
 // What happened on the line, counted: polls, replies, time-outs,
 // resynchronisations, reply times, notes per channel and device events.
-// Fed by the poll session's signals; plain values out, for a window, a
-// report file or a summary on the terminal.
+// Fed by the poll session's reports alone; the figures come out as one
+// value, for a window, a report file or a summary on the terminal.
 #pragma once
 
-#include "link/frames.h"
+#include "link/events.h"
+#include "run/figures.h"
 
 #include <QDateTime>
-#include <QJsonObject>
 #include <QObject>
-#include <QString>
 
-#include <array>
 #include <cstdint>
-#include <map>
-#include <vector>
+#include <functional>
 
 class PollSession;
-
-// Reply times in bins of 10 us up to 2 s, kept sparse: bounded memory however
-// long the run (a few bins in practice), and far finer than the line's own
-// 1 ms per byte.
-class ReplyTimes {
-public:
-    static constexpr std::int64_t BinNs = 10'000;
-    static constexpr int Bins = 200'000;
-
-    void add(std::int64_t ns);
-    void clear();
-    std::int64_t count() const { return count_; }
-    // Milliseconds; 0 with no samples. Quantiles are read to the bin.
-    double quantileMs(double q) const;
-    double maxMs() const { return double(maxNs_) / 1e6; }
-
-private:
-    std::map<std::int32_t, std::int64_t> bins_;  // bin -> samples
-    std::int64_t count_ = 0;
-    std::int64_t overflow_ = 0;  // samples beyond the last bin
-    std::int64_t maxNs_ = 0;
-};
-
-struct NoteCounts {
-    std::int64_t escrowed = 0;
-    std::int64_t stacked = 0;
-    std::int64_t returned = 0;
-    std::int64_t rejected = 0;
-};
 
 class RunStatistics : public QObject {
     Q_OBJECT
 public:
+    // Counts what session reports, on the session's clock.
     explicit RunStatistics(PollSession& session, QObject* parent = nullptr);
+    // Counts what it is handed; now is the clock in nanoseconds.
+    explicit RunStatistics(std::function<std::int64_t()> now, QObject* parent = nullptr);
 
     // "Reset Totals": counting starts again from now.
     void reset();
     // As before the first start: nothing counted, and not counting.
     void forget();
 
-    // From the first start of polling (or the last reset) to now.
     bool counting() const { return counting_; }
-    QDateTime startedAt() const { return startedAt_.toLocalTime(); }
-    double elapsedSeconds() const;
+    // The figures as they are now.
+    Figures figures() const;
 
-    std::int64_t pollsSent = 0;
-    std::int64_t repeats = 0;
-    std::int64_t repliesGood = 0;
-    std::int64_t repliesBadChecksum = 0;
-    // STX and a good checksum, but the length byte or ETX out of place: noise
-    // that passed the sum. Like a bad checksum, nothing of it is counted.
-    std::int64_t repliesMalformed = 0;
-    std::int64_t noResponses = 0;
-    std::int64_t resynchronisations = 0;
-    std::int64_t bytesDiscarded = 0;
-    std::int64_t portFailures = 0;
-    // Polls in a row that drew no good reply; the longest such run.
-    std::int64_t pollsWithoutGoodReply = 0;
-    std::int64_t longestWithoutGoodReply = 0;
-    ReplyTimes replyTimes;
-
-    // Notes by channel (0: a note no channel was named for).
-    std::map<int, NoteCounts> notes;
-    NoteCounts totalNotes() const;
-    // stacked / (stacked + rejected + returned); negative when there is no note.
-    double acceptanceRate() const;
-
-    struct Events {
-        std::int64_t cheated = 0;
-        std::int64_t failure = 0;
-        std::int64_t powerUp = 0;
-        std::int64_t invalidCommand = 0;
-        std::int64_t jam = 0;
-        std::int64_t stackerFull = 0;
-    } events;
-
-    // The figures as the summary file keeps them.
-    QJsonObject toJson() const;
-    // The figures as lines of text, for a terminal.
-    QString toText() const;
+    // ---- what the session reports ----
+    // The first start counts from ns; later ones go on counting.
+    void started(std::int64_t ns);
+    void built();
+    void sent(const SentMessage& sent);
+    void noResponse();
+    void replied(const CheckedReply& checked);
+    void discarded(const QByteArray& bytes);
+    void portFailed();
 
 signals:
     void changed();
 
 private:
     void clearCounts();
-    void sent(bool repeated, bool empty);
-    void replied(const frames::ValidatorReply& reply, bool good, const frames::StatusDecoding& decoding);
+    void restart(std::int64_t ns);
 
-    PollSession& session_;
+    std::function<std::int64_t()> now_;
+    Figures f_;
     bool counting_ = false;
-    QDateTime startedAt_;
+    QDateTime startedAtUtc_;
     std::int64_t startedNs_ = 0;
     bool timing_ = false;        // the first reply to the last send is still to come
     bool freshMessage_ = false;  // no good reply yet to the last new message

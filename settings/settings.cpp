@@ -1,12 +1,11 @@
 #include "settings/settings.h"
 
 #include "settings/decimal.h"
+#include "files/wholefile.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
@@ -30,26 +29,6 @@ const std::array<QLatin1StringView, LineCount> KeyPrefixes{{
 QString settingsPath(const QString& programDir)
 {
     return QDir(programDir).filePath(QStringLiteral("SETUP.INI"));
-}
-
-PathState inspectPath(const QString& path)
-{
-    // Follow the links one at a time, as far as a system would.
-    QString at = path;
-    for (int depth = 0; QFileInfo(at).isSymLink(); ++depth) {
-        if (depth == 40)
-            return {PathKind::Other, at, path + QStringLiteral(" is a link that loops")};
-        at = QFileInfo(at).symLinkTarget();
-    }
-    const QFileInfo found(at);
-    if (!found.exists())
-        return {PathKind::Missing, at, {}};
-    if (found.isFile())
-        return {PathKind::Regular, at, {}};
-    const QString what = found.isDir() ? QStringLiteral("a folder") : QStringLiteral("not a regular file");
-    if (at == path)
-        return {PathKind::Other, at, QStringLiteral("%1 is %2").arg(path, what)};
-    return {PathKind::Other, at, QStringLiteral("%1 leads to %2, which is %3").arg(path, at, what)};
 }
 
 namespace {
@@ -206,52 +185,24 @@ QByteArray settingsFileBytes(const SavedSettings& s)
     return out;
 }
 
-namespace {
-
-// A copy a killed save left: the file's name, a dot and six letters or digits.
-bool isSaveCopyName(const QString& name, const QString& fileName)
-{
-    if (name.size() != fileName.size() + 7 || !name.startsWith(fileName + QLatin1Char('.')))
-        return false;
-    for (qsizetype i = fileName.size() + 1; i < name.size(); ++i)
-        if (!name[i].isLetterOrNumber() || name[i].unicode() > 127)
-            return false;
-    return true;
-}
-
-// An hour leaves alone the copy of a save another running copy of the
-// program may be making right now.
-void removeStaleCopies(const QString& target)
-{
-    const QFileInfo file(target);
-    const QDateTime cutOff = QDateTime::currentDateTimeUtc().addSecs(-3600);
-    const QFileInfoList candidates = QDir(file.absolutePath())
-                                         .entryInfoList({file.fileName() + QStringLiteral(".??????")},
-                                                        QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo& c : candidates)
-        if (isSaveCopyName(c.fileName(), file.fileName()) && c.lastModified().toUTC() < cutOff)
-            QFile::remove(c.absoluteFilePath());
-}
-
-// Replaces path whole with bytes, never anything but a regular file.
 void replaceWhole(const QString& path, const QByteArray& bytes)
 {
-    const PathState state = inspectPath(path);
-    if (state.kind == PathKind::Other)
-        throw NotRegularFile(state.why.toStdString());
+    const QString refused = files::whyNotWritable(path);
+    if (!refused.isEmpty())
+        throw NotRegularFile(refused.toStdString());
     // The user's own settings folder does not exist before the first save.
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        throw FileError("cannot create " + path.toStdString() + ": " + f.errorString().toStdString());
-    // The buffer goes out here and not in commit(): commit() does not see a
-    // short write at its own flush and would put a truncated file in place.
-    if (f.write(bytes) != bytes.size() || !f.flush())
-        throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
-    if (!f.commit())
-        throw FileError("cannot write " + path.toStdString() + ": " + f.errorString().toStdString());
-    removeStaleCopies(state.target);
+    QString why;
+    if (!files::replaceWhole(path, bytes, &why))
+        throw FileError(why.toStdString());
+    files::removeLeftCopies(path);
 }
+
+namespace {
+
+// Past this many copies something else is wrong; the save is not held up
+// by a search through them all.
+constexpr int MaxDamagedCopies = 1000;
 
 }  // namespace
 
@@ -260,14 +211,42 @@ void writeSettingsFile(const QString& path, const SavedSettings& s)
     replaceWhole(path, settingsFileBytes(s));
 }
 
+bool saveLosesValues(const QByteArray& asFound, const SavedSettings& asLoaded)
+{
+    const QList<QByteArray> saved = settingsFileBytes(asLoaded).split('\n');
+    QString text = settingsText(asFound);
+    // Read as the load reads it: each line up to its CR LF, the last one
+    // also without.
+    for (int line = 0; !text.isEmpty(); ++line) {
+        if (line >= LineCount)
+            return true;  // lines the save does not write
+        const qsizetype end = text.indexOf(QLatin1StringView("\r\n"));
+        const QString found = end < 0 ? text : text.left(end);
+        if (found.toLatin1() != saved[line].chopped(1))  // without its CR
+            return true;
+        text = end < 0 ? QString() : text.mid(end + 2);
+    }
+    return false;
+}
+
 QString damagedCopyPath(const QString& path)
 {
     return path + QStringLiteral(".bak");
 }
 
-void keepDamagedCopy(const QString& path, const QByteArray& asFound)
+QString keepDamagedCopy(const QString& path, const QByteArray& asFound)
 {
-    replaceWhole(damagedCopyPath(path), asFound);
+    const QString first = damagedCopyPath(path);
+    for (int n = 0; n < MaxDamagedCopies; ++n) {
+        const QString name = n == 0 ? first : QStringLiteral("%1.%2").arg(first).arg(n);
+        bool taken = false;
+        QString why;
+        if (files::writeNew(name, asFound, &why, &taken))
+            return name;
+        if (!taken)
+            throw FileError(why.toStdString());
+    }
+    throw FileError(QStringLiteral("%1 to %1.%2 are all taken").arg(first).arg(MaxDamagedCopies - 1).toStdString());
 }
 
 }  // namespace settings

@@ -1,6 +1,8 @@
 // SETUP.INI: 23 lines of key prefix and value, read by position.
 #pragma once
 
+#include "files/pathrule.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -41,15 +43,10 @@ public:
 // program directory + separator + SETUP.INI
 QString settingsPath(const QString& programDir);
 
-// What stands at a path once links are followed, found without opening it:
-// opening a FIFO blocks, and reading a device may never end.
-enum class PathKind { Missing, Regular, Other };
-struct PathState {
-    PathKind kind = PathKind::Missing;
-    QString target;  // where the links lead; the path itself when it is none
-    QString why;     // for Other: what it is, as the operator is told
-};
-PathState inspectPath(const QString& path);
+// What stands at a path: the rule every file the program writes follows.
+using files::inspectPath;
+using files::PathKind;
+using files::PathState;
 
 // Where the settings live. A copy whose directory can be written keeps its
 // file beside the program, as it always has. An installed copy in a
@@ -105,16 +102,29 @@ struct SavedSettings {
 QByteArray settingsFileBytes(const SavedSettings& s);
 
 // Replaces the file whole: the old one stays until the new one is complete.
-// The folder is made when missing. Copies of earlier saves that were killed
-// before they were put in place (path.XXXXXX) are removed once this save
-// succeeds, when they are more than an hour old. Throws NotRegularFile when
-// the path leads to anything but a regular file or nothing, FileError when
-// it cannot be written.
+// The folder is made when missing. Copies that earlier saves, killed before
+// they were done, left beside the file under the replace's own names are
+// removed once this save succeeds, when they are more than an hour old;
+// nothing else is. Throws NotRegularFile when the path leads to anything
+// but a regular file or nothing, FileError when it cannot be written.
 void writeSettingsFile(const QString& path, const SavedSettings& s);
 
-// A damaged file, as it was read, goes to path.bak before a save replaces
-// it. Throws as writeSettingsFile.
-void keepDamagedCopy(const QString& path, const QByteArray& asFound);
+// Replaces path whole with bytes as writeSettingsFile does, for the other
+// files kept beside the settings. Throws as writeSettingsFile.
+void replaceWhole(const QString& path, const QByteArray& bytes);
+
+// Whether the save after a load would drop anything the file held: it
+// writes what the load took in (asLoaded), and the file (asFound) holds no
+// line that this does not give back as it is. A file that ends early, or
+// whose last line lacks its CR LF, loses nothing when the lines it has come
+// back alike.
+bool saveLosesValues(const QByteArray& asFound, const SavedSettings& asLoaded);
+
+// A damaged file, as it was read, is kept beside path before a save replaces
+// it: as path.bak, or path.bak.1, .2, ... when that is taken; an existing
+// file is never replaced. Returns the name it went to. Throws as
+// writeSettingsFile.
+QString keepDamagedCopy(const QString& path, const QByteArray& asFound);
 QString damagedCopyPath(const QString& path);
 
 }  // namespace settings

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleOptionButton>
@@ -100,4 +101,18 @@ void ColorSheme::closeEvent(QCloseEvent* event)
     event->accept();
     if (!answered_ && onClosed)
         onClosed();
+}
+
+void ColorSheme::keyPressEvent(QKeyEvent* event)
+{
+    // Enter answers with the focused button, as Space does; the buttons are
+    // no dialog's default buttons, which would take Enter themselves.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        for (QPushButton* button : Command1)
+            if (button->hasFocus()) {
+                button->click();
+                return;
+            }
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -1,6 +1,7 @@
 #include "cli/console.h"
 #include "cli/headless.h"
 #include "cli/options.h"
+#include "cli/stoprequests.h"
 #include "cli/portchoice.h"
 #include "startup/startup.h"
 #include "tester/main64k.h"
@@ -28,6 +29,7 @@ int main(int argc, char* argv[])
         return cli::runWithoutWindow(cli::parseCommandLine(QCoreApplication::arguments()));
     }
 
+    cli::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     nameProgram();

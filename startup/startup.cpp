@@ -1,7 +1,7 @@
 #include "startup/startup.h"
 
 #include "startup/colorsheme.h"
-#include "settings/settings.h"
+#include "settings/rules.h"
 #include "tester/main64k.h"
 
 #include <QCoreApplication>
@@ -42,7 +42,7 @@ std::unique_ptr<MAIN64K> MAIN_Form_Load(const QString& programDir, std::unique_p
     if (settings::inspectPath(SettingsPath).kind == settings::PathKind::Regular) {
         try {
             QString SettingsText = settings::readWholeFile(SettingsPath);
-            if (SettingsText.contains(QLatin1StringView("Sys.Color"))) {
+            if (settings::isSettingsText(SettingsText)) {
                 try {
                     DisplayScheme = settings::firstValueAsScheme(SettingsText);
                 } catch (const settings::SettingsError&) {

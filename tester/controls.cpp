@@ -1,6 +1,7 @@
 // The poll-mode button and the START POLL switch.
 #include "link/frames.h"
 #include "settings/decimal.h"
+#include "settings/rules.h"
 #include "tester/main64k.h"
 
 #include <QLineEdit>
@@ -12,10 +13,6 @@ namespace {
 
 // The mode button's face colour, by mode (Normal Poll to Negative ACK).
 constexpr QRgb ModeFaces[4] = {0xFF8080, 0x00FF00, 0x00FFFF, 0xFF80FF};
-
-// Longest period the poll timer takes.
-constexpr double MaxPollPeriod = 65535;
-constexpr int MinPollPeriod = 30;
 
 }  // namespace
 
@@ -48,27 +45,33 @@ void MAIN64K::Check4_Click()
     };
     // Numbers that do not fit the port number or the timer are refused like
     // text that is no number at all.
-    const auto port = parseDecimal(Text1->text());
-    if (!port || !roundToInt16(*port)) {
+    const auto portNumber = settings::portNumberFrom(Text1->text());
+    if (!portNumber) {
         refuse(Text1);
         return;
     }
     // Too short a period is corrected below, however short; only one the
     // timer cannot take is refused.
-    const auto period = parseDecimal(Text2->text());
-    if (!period || std::nearbyint(*period) > MaxPollPeriod) {
+    bool raised = false;
+    const auto period = settings::pollPeriodFrom(Text2->text(), &raised);
+    if (!period) {
         refuse(Text2);
         return;
     }
 
     // Any other number, even one that rounds to the same port, sets the port up anew.
-    if (*port != double(session_->portNumber())) {
+    if (*parseDecimal(Text1->text()) != double(session_->portNumber())) {
         session_->requestReopen();
-        session_->setPortNumber(*roundToInt16(*port));
+        session_->setPortNumber(*portNumber);
     }
-    if (*period < MinPollPeriod)
-        Text2->setText(QStringLiteral("30"));
-    session_->setPollPeriod(*toInt32(Text2->text()));
+    if (raised)
+        Text2->setText(QString::number(settings::MinPollPeriod));
+    session_->setPollPeriod(*period);
+
+    if (reopenAtStart_) {
+        reopenAtStart_ = false;
+        session_->requestReopen();
+    }
 
     // A start that runs the poll clock begins with empty panes.
     if (session_->mode() == PollMode::Normal || session_->mode() == PollMode::NegativeAck)

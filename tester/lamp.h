@@ -14,7 +14,8 @@
 class Lamp : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int Dim = 64;  // #400000, the lamp dark
+    static constexpr int Lit = 255;  // #FF0000, the lamp at a poll or a reply
+    static constexpr int Dim = 64;   // #400000, the lamp dark
 
     explicit Lamp(QWidget* parent = nullptr);
     int fillColor() const { return fill_; }

@@ -87,6 +87,20 @@ void setBackground(QWidget* w, const QColor& back)
     w->setAutoFillBackground(true);
 }
 
+}  // namespace
+
+QPoint placeOnScreen(QRect frame, const QRect& available)
+{
+    frame.moveCenter(available.center());
+    // Centred, a window larger than the screen (a scaled desktop on a small
+    // screen) would have its title bar and its left edge off-screen.
+    if (frame.width() > available.width() || frame.height() > available.height())
+        frame.moveTopLeft(available.topLeft());
+    return frame.topLeft();
+}
+
+namespace {
+
 // Puts the window in the middle of its screen when it is first shown, before
 // it appears; a maximised window is left alone.
 class CentreOnFirstShow : public QObject {
@@ -103,11 +117,8 @@ protected:
         deleteLater();
         if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
             return false;
-        if (const QScreen* screen = window->screen()) {
-            QRect frame = window->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
-        }
+        if (const QScreen* screen = window->screen())
+            window->move(placeOnScreen(window->frameGeometry(), screen->availableGeometry()));
         return false;
     }
 };
@@ -161,12 +172,13 @@ void MAIN64K::createControls()
     Frame1->setGeometry(twips(0, 3480, 2640, 3120));
     setBackground(Frame1, Grey);
     Label24 = makeLabel(Frame1, twips(240, 240, 2535, 255), QStringLiteral("    Channel      Denomination"), Black, Grey);
-    for (int i = 0; i < 13; ++i) {
+    for (int i = 0; i < frames::ChannelCount; ++i) {
         auto* c = new QCheckBox(QStringLiteral("CH%1").arg(i + 1), Frame1);
-        if (i <= 6)
+        // The named channels in the first column, the rest beside them.
+        if (i < NamedChannels)
             c->setGeometry(twips(480, 600 + 360 * i, i == 0 ? 1035 : 1140, 240));
         else
-            c->setGeometry(twips(1560, 600 + 360 * (i - 7), 1035, 240));
+            c->setGeometry(twips(1560, 600 + 360 * (i - NamedChannels), 1035, 240));
         setBackground(c, Grey);
         // A box made grey by code turns two-state again once the operator clicks it.
         QObject::connect(c, &QCheckBox::clicked, c, [c] {
@@ -188,9 +200,11 @@ void MAIN64K::createControls()
     Command2->setGeometry(twips(5640, 0, 1320, 255));
     Command2->setFont(windowFont());
     Line2 = new Line(Frame2, px(120), px(225), px(6120), px(225));
-    for (int i = 0; i < 13; ++i) {
-        const QRect name = i <= 6 ? twips(300, 300 + 225 * i, 915, 240) : twips(3120, 360 + 240 * (i - 7), 915, 240);
-        const QRect count = i <= 6 ? twips(1800, 300 + 225 * i, 390, 240) : twips(4680, 360 + 240 * (i - 7), 390, 240);
+    for (int i = 0; i < frames::ChannelCount; ++i) {
+        const bool first = i < NamedChannels;
+        const int j = i - NamedChannels;
+        const QRect name = first ? twips(300, 300 + 225 * i, 915, 240) : twips(3120, 360 + 240 * j, 915, 240);
+        const QRect count = first ? twips(1800, 300 + 225 * i, 390, 240) : twips(4680, 360 + 240 * j, 390, 240);
         Label8[i] = makeLabel(Frame2, name, QStringLiteral("CH%1").arg(i + 1), White, Tally);
         Label9[i] = makeLabel(Frame2, count, QStringLiteral("0"), White, Tally);
         Label8[i]->setFont(makeFont("MS Sans Serif", 11, true));
@@ -212,7 +226,7 @@ void MAIN64K::createControls()
                                        "VALIDATOR     MESSAGE  /  STATE  /  EVENT"),
                         White, Black);
     const QFont mono = makeFont("Courier New", 12);  // 9 pt
-    for (int k = 0; k < 16; ++k) {
+    for (int k = 0; k < TraceRows; ++k) {
         const int top = k == 0 ? 2775 : 3000 + 240 * (k - 1);
         const QColor back = k % 2 == 0 ? RowEven : RowOdd;
         Label18[k] = makeLabel(this, twips(2640, top, 3495, 240), QString(), Black, back);
@@ -222,7 +236,7 @@ void MAIN64K::createControls()
     }
     // The 32 rows are drawn in one paint, in the order they were made.
     auto* trace = new LabelPane(this);
-    for (int k = 0; k < 16; ++k) {
+    for (int k = 0; k < TraceRows; ++k) {
         trace->addLabel(Label18[k]);
         trace->addLabel(Label20[k]);
     }
@@ -251,7 +265,7 @@ void MAIN64K::createControls()
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     setTabOrder(Command2, Check1[0]);
-    for (int i = 0; i + 1 < 13; ++i)
+    for (int i = 0; i + 1 < frames::ChannelCount; ++i)
         setTabOrder(Check1[i], Check1[i + 1]);
 
     // Names for tests and accessibility: each control as the window calls it.
@@ -262,12 +276,12 @@ void MAIN64K::createControls()
     name(Label17, "Label17"); name(Line4, "Line4"); name(Label14, "Label14"); name(Label15, "Label15");
     name(Label16, "Label16"); name(Label13, "Label13"); name(Frame2, "Frame2"); name(Command2, "Command2");
     name(Line2, "Line2");
-    for (int i = 0; i < 13; ++i) {
+    for (int i = 0; i < frames::ChannelCount; ++i) {
         name(Check1[i], QStringLiteral("Check1_%1").arg(i));
         name(Label8[i], QStringLiteral("Label8_%1").arg(i));
         name(Label9[i], QStringLiteral("Label9_%1").arg(i));
     }
-    for (int k = 0; k < 16; ++k) {
+    for (int k = 0; k < TraceRows; ++k) {
         name(Label18[k], QStringLiteral("Label18_%1").arg(k));
         name(Label20[k], QStringLiteral("Label20_%1").arg(k));
     }
@@ -279,7 +293,7 @@ void MAIN64K::createControls()
     // What a screen reader says beyond the captions. The trace rows stand
     // directly on the window, with no pane of their own to describe, so
     // each row carries its pane's description.
-    for (int k = 0; k < 16; ++k) {
+    for (int k = 0; k < TraceRows; ++k) {
         Label18[k]->setAccessibleDescription(QStringLiteral("Host messages"));
         Label20[k]->setAccessibleDescription(QStringLiteral("Validator replies"));
     }

@@ -33,6 +33,7 @@ void MAIN64K::Form_Load()
                 setWindowState(windowState() | Qt::WindowMaximized);
         }
         setCheckValue(Check6, 1);
+        loadPortBindings();
         Text1->setText(QString::number(session_->portNumber()));
         session_->requestReopen();
     };
@@ -60,10 +61,10 @@ void MAIN64K::Form_Load()
     }
 
     try {
-        for (int i = 7; i < frames::ChannelCount; ++i)
-            setCheckValue(Check1[i], 0);
+        // The load has applied what a damaged file keeps.
         settle();
         ValueChg();
+        dropCopyIfNothingLost();
         session_->setMode(PollMode::Normal);
         showPollMode();
     } catch (const std::exception& e) {
@@ -83,7 +84,14 @@ void MAIN64K::Form_Unload()
     // After the port: the record keeps polling's end too.
     stopRecord();
     try {
-        SaveSettings();
+        const QString copy = SaveSettings();
+        // SETUP.INI.bak is where the README sends the operator; any other
+        // name is told.
+        if (!copy.isEmpty() && copy != settings::damagedCopyPath(SettingsPath))
+            tellOperator(this, QStringLiteral("The settings file could not be read whole. It is kept as it was "
+                                              "found in %1, since %2 already exists; the settings were saved.")
+                                   .arg(QDir::toNativeSeparators(copy),
+                                        QDir::toNativeSeparators(settings::damagedCopyPath(SettingsPath))));
     } catch (const settings::NotRegularFile& e) {
         tellOperator(this, QStringLiteral("The settings were not saved: %1. It is left as it is.")
                                .arg(QString::fromStdString(e.what())));

@@ -1,6 +1,7 @@
 #include "tester/main64k.h"
 
 #include "link/qtport.h"
+#include "tester/historymodel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -26,8 +27,10 @@ MAIN64K::MAIN64K(QString programDir, std::unique_ptr<CommPort> port, QWidget* pa
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Check4, &QPushButton::toggled, this, [this] { Check4_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Text1, &QLineEdit::textChanged, this, [this] { showPortDevice(); });
     connectSession();
     setUpRecord();
+    setUpHistory();
 }
 
 MAIN64K::~MAIN64K()
@@ -38,6 +41,7 @@ MAIN64K::~MAIN64K()
     runStats_.reset();
     // The session goes first: nothing it reports may reach half-destroyed controls.
     session_->disconnect(this);
+    session_->disconnect(history_);
     session_.reset();
 }
 
@@ -54,7 +58,7 @@ void MAIN64K::connectSession()
     connect(Check6, &QPushButton::toggled, this, [s](bool on) { s->setEscrow(on); });
 
     connect(s, &PollSession::pollBegins, this, [this] {
-        Shape2[0]->setFillColor(255);
+        Shape2[0]->setFillColor(Lamp::Lit);
         LEDBlink->setEnabled(true);
     });
     connect(s, &PollSession::messageBuilt, this, [this](const frames::HostMessage& m) {
@@ -70,9 +74,9 @@ void MAIN64K::connectSession()
             break;
         }
     });
-    connect(s, &PollSession::messageSent, this, [this] { ShowHostMessage(); });
-    connect(s, &PollSession::replyChecked, this, [this] { replyChecked(); });
-    connect(s, &PollSession::noteStacked, this, [this] { CountStackedNote(); });
+    connect(s, &PollSession::messageSent, this, &MAIN64K::ShowHostMessage);
+    connect(s, &PollSession::replyChecked, this, &MAIN64K::replyChecked);
+    connect(s, &PollSession::noteStacked, this, &MAIN64K::CountStackedNote);
     // START POLL springs back when the session stops by itself.
     connect(s, &PollSession::stopped, this, [this] { setCheckValue(Check4, 0); });
     connect(s, &PollSession::portFailed, this, [this](int number) { portFailed(number); });

@@ -7,24 +7,30 @@
 #include "link/pollsession.h"
 #include "run/record.h"
 #include "run/runstats.h"
+#include "settings/settings.h"
 #include "tester/widgets.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 
 class QCheckBox;
+class QDateTime;
 class QContextMenuEvent;
 class QGroupBox;
 class QMenu;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class HistoryWindow;
 class StatisticsWindow;
+class TraceHistory;
 
 class MAIN64K : public QWidget {
     Q_OBJECT
@@ -44,19 +50,20 @@ public:
     void Form_Load();
     void Form_Unload();
     void LoadSettings();
-    void SaveSettings();
+    // Returns where a damaged file's copy went; empty when none was made.
+    QString SaveSettings();
 
     // What the session reports, painted.
     void PollTime_Timer();
-    void ShowHostMessage();
-    void ShowValidatorReply();
+    void ShowHostMessage(const SentMessage& sent);
+    void ShowValidatorReply(const CheckedReply& checked);
     void LEDBlink_Timer();
 
     // Operator controls and tally.
     void Command1_Click();
     void Check4_Click();
     void Command2_Click();
-    void CountStackedNote();
+    void CountStackedNote(int channel);
     void ValueChg();
 
     // For this run the port is this device, whatever the port number names:
@@ -68,10 +75,28 @@ public:
     // a real line.
     void useBuiltInDevice(const QString& name);
 
+    // ---- which device a port number stands for ----
+    // "Choose port...": binds the number in the port box to a device for
+    // this user; the next start opens it.
+    void choosePort();
+    // Binds number to device in the user's bench file (empty: unbinds);
+    // false with the reason when the file cannot be written.
+    bool bindPort(int number, const QString& device, QString* error);
+    // The device port number opens, as the user's bindings have it.
+    QString portDevice(int number) const;
+    // The bench file beside the settings file in use.
+    QString benchPath() const;
+
     PollSession* session() { return session_.get(); }
     const PollSession* session() const { return session_.get(); }
     const QString& settingsPath() const { return SettingsPath; }
-    // Host lines written since the panes were last cleared, held at 17 once they scroll.
+    // Rows of each trace pane.
+    static constexpr int TraceRows = 16;
+    // Channels 1 to 7 have a denomination the operator names.
+    static constexpr int NamedChannels = 7;
+
+    // Host lines written since the panes were last cleared, held at
+    // TraceRows + 1 once they scroll.
     int traceRow() const { return TraceRow; }
     // Notes stacked per channel since the last reset; the counts' captions show them.
     const std::array<std::int64_t, frames::ChannelCount>& tally() const { return StackedCounts; }
@@ -85,6 +110,13 @@ public:
     void startRecordAsked();
     // Ctrl+R.
     void toggleRecord();
+    // The record dialog: the file chosen, with ".csv" added when it has no
+    // suffix; empty when cancelled. The folder is remembered for the next one.
+    QString askRecordPath();
+    // Where the record dialog opens: the last record's folder, else the documents folder.
+    QString recordFolder() const;
+    // "pollbench-YYYYMMDD-HHMMSS.csv"
+    static QString suggestedRecordName(const QDateTime& when);
     SessionRecord& record() { return *record_; }
     // What happened since polling started or the totals were reset.
     RunStatistics& statistics() { return *runStats_; }
@@ -92,8 +124,16 @@ public:
     // F2: the Statistics window, made on first use.
     StatisticsWindow* showStatistics();
     StatisticsWindow* statisticsWindow() const { return statistics_; }
+    // F3: the Trace history window, made on first use; the history is kept
+    // from the window's start whether it is shown or not.
+    HistoryWindow* showHistory();
+    HistoryWindow* historyWindow() const { return historyWindow_; }
+    TraceHistory& history() { return *history_; }
     // The menu of the trace panes.
     QMenu* createTraceMenu(QWidget* parent);
+    // The menu opened from the keyboard (Menu key, Shift+F10), at the panes;
+    // the one already open when there is one.
+    QMenu* showTraceMenu();
     // The rows of both panes as text, host line then reply line.
     QString traceText() const;
     bool saveTrace(const QString& path, QString* error) const;
@@ -116,8 +156,8 @@ public:
     QPushButton* Check4 = nullptr;
     Label* Label1 = nullptr;
     Label* Label17 = nullptr;
-    std::array<Label*, 16> Label18{};
-    std::array<Label*, 16> Label20{};
+    std::array<Label*, TraceRows> Label18{};
+    std::array<Label*, TraceRows> Label20{};
     Line* Line4 = nullptr;
     std::array<Lamp*, 2> Shape2{};
     std::array<Label*, 2> Label12{};
@@ -139,6 +179,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void createControls();
@@ -146,10 +187,15 @@ private:
     void showPollMode();
     void showPortError(int number);
     void portFailed(int number);
-    void replyChecked();
+    void replyChecked(const CheckedReply& checked);
+    void showNoResponse();
     void clearTrace();
     void setUpRecord();
+    void setUpHistory();
     void showRecordTitle();
+    void loadPortBindings();
+    void showPortDevice();
+    int portNumberInBox() const;
 
     QString ProgramDir;
     QString SettingsPath;
@@ -158,13 +204,25 @@ private:
     std::int16_t TraceRow = 0;
     std::array<std::int64_t, frames::ChannelCount> StackedCounts{};
     QByteArray settingsAsFound_;  // a damaged settings file as loaded, kept as SETUP.INI.bak at close
+    settings::SavedSettings currentSettings() const;
+    void dropCopyIfNothingLost();
     std::unique_ptr<PollSession> session_;
     std::unique_ptr<RunStatistics> runStats_;
     std::unique_ptr<SessionRecord> record_;
     StatisticsWindow* statistics_ = nullptr;
+    TraceHistory* history_ = nullptr;
+    HistoryWindow* historyWindow_ = nullptr;
     QString title_;  // the window title when nothing is recording
+    QPointer<QMenu> keyboardMenu_;
     bool unloaded_ = false;
+    std::map<int, QString> bindings_;  // port number -> device, from the bench file
+    QString benchProblem_;             // why the bench file could not be read
+    bool reopenAtStart_ = false;       // a binding changed: the next start sets the port up anew
 };
+
+// Where a window's frame goes on a screen's available area: centred, or at
+// its top-left corner when it does not fit.
+QPoint placeOnScreen(QRect frame, const QRect& available);
 
 // One pixel is 15 twips.
 constexpr int px(int twips)

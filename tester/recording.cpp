@@ -10,16 +10,18 @@
 void MAIN64K::setUpRecord()
 {
     title_ = windowTitle();
-    record_ = std::make_unique<SessionRecord>(*session_, *runStats_);
+    record_ = std::make_unique<SessionRecord>(*session_);
     connect(record_.get(), &SessionRecord::recordingChanged, this, [this] { showRecordTitle(); });
-    connect(record_.get(), &SessionRecord::failed, this, [this](const QString& message) {
+    const auto tell = [this](const QString& message) {
         // Not modal from inside the poll: polling goes on while the box is up.
         auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Pollbench"), message, QMessageBox::Ok, this);
         box->setObjectName(QStringLiteral("RecordErrorBox"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::NonModal);
         box->show();
-    });
+    };
+    connect(record_.get(), &SessionRecord::failed, this, tell);
+    connect(record_.get(), &SessionRecord::summaryFailed, this, tell);
     auto* record = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
     connect(record, &QShortcut::activated, this, [this] { toggleRecord(); });
     auto* statistics = new QShortcut(QKeySequence(Qt::Key_F2), this);
@@ -48,8 +50,7 @@ void MAIN64K::stopRecord()
 void MAIN64K::startRecordAsked()
 {
     // The dialog asks before an existing file is replaced; a yes truncates it.
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Start record"), ProgramDir,
-                                                      QStringLiteral("Records (*.csv);;All files (*)"));
+    const QString path = askRecordPath();
     if (path.isEmpty())
         return;
     QString error;

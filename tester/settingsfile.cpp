@@ -1,5 +1,5 @@
 // The tester window's side of SETUP.INI.
-#include "settings/settings.h"
+#include "settings/rules.h"
 #include "tester/main64k.h"
 
 #include <QCheckBox>
@@ -13,11 +13,11 @@ void MAIN64K::LoadSettings()
     SettingsPath = where.path;
     settingsAsFound_.clear();
     auto defaults = [this] {
-        DisplayScheme = 1;
-        session_->setPortNumber(1);
-        Text2->setText(QStringLiteral("100"));
+        DisplayScheme = settings::FirstRun.displayScheme;
+        session_->setPortNumber(settings::FirstRun.comPort);
+        Text2->setText(settings::FirstRun.pollRate);
         for (int i = 0; i < frames::ChannelCount; ++i)
-            setCheckValue(Check1[i], i <= 6 ? 1 : 0);
+            setCheckValue(Check1[i], settings::FirstRun.channels[i]);
     };
     if (settings::inspectPath(where.readPath).kind == settings::PathKind::Missing) {
         defaults();
@@ -33,7 +33,8 @@ void MAIN64K::LoadSettings()
         throw;
     }
     SettingsText = settings::settingsText(bytes);
-    const settings::LoadedSettings s = settings::parseSettings(SettingsText);
+    settings::LoadedSettings s = settings::parseSettings(SettingsText);
+    settings::applyDamagedFileRule(s);
     if (s.comPort)
         session_->setPortNumber(*s.comPort);
     if (s.pollRate)
@@ -43,26 +44,42 @@ void MAIN64K::LoadSettings()
             setCheckValue(Check1[i], *s.channels[i]);
     if (s.failedLine != 0) {
         // The close writes what was read of it; the operator's file goes
-        // to SETUP.INI.bak first. A file beside an installed copy is not
-        // replaced, so it needs no copy.
+        // to SETUP.INI.bak first when that would lose anything. A file
+        // beside an installed copy is not replaced, so it needs no copy.
         if (where.readPath == where.path)
             settingsAsFound_ = bytes;
         throw settings::SettingsError(s.failure.toStdString());
     }
 }
 
-void MAIN64K::SaveSettings()
+settings::SavedSettings MAIN64K::currentSettings() const
 {
-    if (SettingsPath.isEmpty())
-        SettingsPath = settings::locateSettings(ProgramDir).path;
     settings::SavedSettings s;
     s.displayScheme = DisplayScheme;
     s.comPort = session_->portNumber();
     s.pollRate = Text2->text();
     for (int i = 0; i < frames::ChannelCount; ++i)
         s.channels[i] = checkValue(Check1[i]);
+    return s;
+}
+
+void MAIN64K::dropCopyIfNothingLost()
+{
+    // Decided on what the load took in, before the operator changes
+    // anything: a file that gives back every line it had (a 17-line file,
+    // a last line without CR LF) needs no copy.
+    if (!settingsAsFound_.isEmpty() && !settings::saveLosesValues(settingsAsFound_, currentSettings()))
+        settingsAsFound_.clear();
+}
+
+QString MAIN64K::SaveSettings()
+{
+    if (SettingsPath.isEmpty())
+        SettingsPath = settings::locateSettings(ProgramDir).path;
+    QString copy;
     if (!settingsAsFound_.isEmpty())
-        settings::keepDamagedCopy(SettingsPath, settingsAsFound_);
-    settings::writeSettingsFile(SettingsPath, s);
+        copy = settings::keepDamagedCopy(SettingsPath, settingsAsFound_);
+    settings::writeSettingsFile(SettingsPath, currentSettings());
     settingsAsFound_.clear();
+    return copy;
 }

@@ -2,10 +2,12 @@
 
 #include "link/frames.h"
 #include "run/runstats.h"
+#include "tester/windowkeys.h"
 
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -42,19 +44,74 @@ void NoteChart::setGroups(std::vector<Group> groups)
     update();
 }
 
+namespace {
+
+// Room for the axis labels and the legend, in the widget's font.
+struct Margins {
+    int legend, axis, labels;
+};
+Margins marginsFor(const QFontMetrics& fm)
+{
+    return {fm.height() + 6, fm.horizontalAdvance(QStringLiteral("000000")) + 6, fm.height() + 6};
+}
+
+// Widest a bar gets: wide bars on a wide window read as blocks, not bars.
+constexpr double MaxBarWidth = 14;
+
+}  // namespace
+
+std::vector<std::int64_t> NoteChart::ticks(std::int64_t top)
+{
+    top = std::max<std::int64_t>(top, 1);
+    std::int64_t step = 1;
+    for (std::int64_t power = 1;; power *= 10) {
+        const std::int64_t candidates[] = {power, 2 * power, 5 * power};
+        const auto fits = std::find_if(std::begin(candidates), std::end(candidates),
+                                       [top](std::int64_t c) { return (top + c - 1) / c <= MaxTicks; });
+        if (fits != std::end(candidates)) {
+            step = *fits;
+            break;
+        }
+    }
+    std::vector<std::int64_t> out;
+    for (std::int64_t v = 0; out.empty() || out.back() < top; v += step)
+        out.push_back(v);
+    return out;
+}
+
+QRectF NoteChart::plotArea() const
+{
+    const Margins m = marginsFor(QFontMetrics(font()));
+    return QRectF(rect()).adjusted(m.axis, m.legend + 4, -8, -m.labels);
+}
+
+QRectF NoteChart::slotOf(std::size_t group) const
+{
+    const QRectF plot = plotArea();
+    const double slot = plot.width() / double(std::max<std::size_t>(groups_.size(), 1));
+    return QRectF(plot.left() + slot * double(group), plot.top(), slot, plot.height());
+}
+
+QRectF NoteChart::barOf(std::size_t group, int series) const
+{
+    const QRectF slot = slotOf(group);
+    const double bar = std::clamp((slot.width() - 4) / 3.0, 1.0, MaxBarWidth);
+    const double left = slot.center().x() - 1.5 * bar;
+    return QRectF(left + bar * series, slot.top(), bar, slot.height());
+}
+
 void NoteChart::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), palette().base());
     const QFontMetrics fm(font());
-    const int legend = fm.height() + 6;
-    const int axisLabel = fm.horizontalAdvance(QStringLiteral("000000")) + 6;
-    const QRect plot = rect().adjusted(axisLabel, legend + 4, -8, -(fm.height() + 6));
+    const Margins m = marginsFor(fm);
+    const QRectF plot = plotArea();
     if (plot.width() <= 0 || plot.height() <= 0 || groups_.empty())
         return;
 
     // Legend along the top.
-    int x = plot.left();
+    int x = int(plot.left());
     for (const Series& s : SeriesOf) {
         p.fillRect(QRect(x, 4, fm.height() - 4, fm.height() - 4), s.color);
         x += fm.height();
@@ -64,28 +121,35 @@ void NoteChart::paintEvent(QPaintEvent*)
         x += fm.horizontalAdvance(name) + 16;
     }
 
-    std::int64_t top = 1;
+    std::int64_t most = 1;
     for (const Group& g : groups_)
-        top = std::max({top, g.stacked, g.returned, g.rejected});
+        most = std::max({most, g.stacked, g.returned, g.rejected});
+    const std::vector<std::int64_t> marks = ticks(most);
+    const double top = double(marks.back());
+    const auto yOf = [&](double v) { return plot.bottom() - plot.height() * v / top; };
 
-    // The axis: zero and the largest count.
+    // The count axis, with a faint line across at each mark.
+    for (const std::int64_t v : marks) {
+        const double y = yOf(double(v));
+        p.setPen(v == 0 ? palette().mid().color() : palette().midlight().color());
+        p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        p.setPen(palette().text().color());
+        p.drawText(QRectF(0, y - fm.height() / 2.0, m.axis - 4, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
+                   QString::number(v));
+    }
     p.setPen(palette().mid().color());
-    p.drawLine(plot.bottomLeft(), plot.bottomRight());
     p.drawLine(plot.bottomLeft(), plot.topLeft());
-    p.setPen(palette().text().color());
-    p.drawText(QRect(0, plot.top() - fm.height() / 2, axisLabel - 4, fm.height()), Qt::AlignRight, QString::number(top));
-    p.drawText(QRect(0, plot.bottom() - fm.height() / 2, axisLabel - 4, fm.height()), Qt::AlignRight, QStringLiteral("0"));
 
-    const double slot = double(plot.width()) / double(groups_.size());
-    const double bar = std::max(1.0, (slot - 4) / 3.0);
     for (std::size_t i = 0; i < groups_.size(); ++i) {
         const Group& g = groups_[i];
-        const double left = plot.left() + slot * double(i) + 2;
         for (int s = 0; s < 3; ++s) {
-            const double h = double(plot.height()) * double(valueOf(g, s)) / double(top);
-            p.fillRect(QRectF(left + bar * s, plot.bottom() - h, bar - 1, h), SeriesOf[std::size_t(s)].color);
+            const QRectF bar = barOf(i, s);
+            const double y = yOf(double(valueOf(g, s)));
+            p.fillRect(QRectF(bar.left(), y, bar.width() - 1, plot.bottom() - y), SeriesOf[std::size_t(s)].color);
         }
-        p.drawText(QRectF(plot.left() + slot * double(i), plot.bottom() + 2, slot, fm.height()), Qt::AlignHCenter,
+        p.setPen(palette().text().color());
+        const QRectF slot = slotOf(i);
+        p.drawText(QRectF(slot.left(), plot.bottom() + 2, slot.width(), fm.height()), Qt::AlignHCenter,
                    QString::number(g.channel));
     }
 }
@@ -99,10 +163,23 @@ StatisticsWindow::StatisticsWindow(RunStatistics& statistics, QWidget* parent)
     figures_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     figures_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     figures_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Room for the figures with every channel of a note validator listed; a
+    // longer list scrolls instead of growing the window while it polls.
+    auto* figuresArea = new QScrollArea(this);
+    figuresArea->setWidget(figures_);
+    figuresArea->setWidgetResizable(true);
+    figuresArea->setFrameShape(QFrame::NoFrame);
+    const QFontMetrics fm(figures_->font());
+    constexpr int FigureLines = 12 + frames::ChannelCount / 2;
+    constexpr int FigureColumns = 96;
+    figuresArea->setFixedHeight(fm.lineSpacing() * FigureLines + 4);
     chart_ = new NoteChart(this);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(figures_);
+    layout->addWidget(figuresArea);
     layout->addWidget(chart_, 1);
+    setFixedSize(std::max(fm.horizontalAdvance(QLatin1Char('0')) * FigureColumns, chart_->sizeHint().width()) + 40,
+                 figuresArea->height() + chart_->sizeHint().height() + 40);
+    closeOnEscapeAndCtrlW(this);
 
     // A burst of changes becomes one repaint.
     refresh_.setSingleShot(true);
@@ -123,12 +200,12 @@ void StatisticsWindow::showEvent(QShowEvent* event)
 
 void StatisticsWindow::refresh()
 {
-    figures_->setText(statistics_.counting() ? statistics_.toText().trimmed()
-                                             : QStringLiteral("Polling has not started."));
+    const Figures figures = statistics_.figures();
+    figures_->setText(statisticsWindowText(figures));
     std::vector<NoteChart::Group> groups;
     for (int c = 1; c <= frames::ChannelCount; ++c)
         groups.push_back({c, 0, 0, 0});
-    for (const auto& [channel, n] : statistics_.notes) {
+    for (const auto& [channel, n] : figures.notes) {
         auto it = std::find_if(groups.begin(), groups.end(), [c = channel](const NoteChart::Group& g) { return g.channel == c; });
         if (it == groups.end())
             it = groups.insert(std::upper_bound(groups.begin(), groups.end(), channel,

@@ -24,6 +24,16 @@ public:
     const std::vector<Group>& groups() const { return groups_; }
     QSize sizeHint() const override { return {560, 220}; }
 
+    // The count axis's marks from 0 to at least top: steps of 1, 2 or 5
+    // times a power of ten, at most MaxTicks of them above 0.
+    static constexpr int MaxTicks = 5;
+    static std::vector<std::int64_t> ticks(std::int64_t top);
+    // Where the plot lies, and the bar of one series of a group in it; each
+    // group's bars are centred on its slot, where its channel is written.
+    QRectF plotArea() const;
+    QRectF slotOf(std::size_t group) const;
+    QRectF barOf(std::size_t group, int series) const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -49,7 +59,7 @@ protected:
 
 private:
     RunStatistics& statistics_;
-    QLabel* figures_ = nullptr;
+    QLabel* figures_ = nullptr;  // in a scroll area of fixed height: the window keeps its size
     NoteChart* chart_ = nullptr;
     QTimer refresh_;
 };

@@ -5,10 +5,9 @@
 #include <QCheckBox>
 
 
-void MAIN64K::CountStackedNote()
+void MAIN64K::CountStackedNote(int channel)
 {
     // A channel the tally does not have is not counted.
-    const int channel = session_->decoding().channelNumber;
     if (channel < 1 || channel > frames::ChannelCount)
         return;
     const int i = channel - 1;
@@ -26,6 +25,6 @@ void MAIN64K::Command2_Click()
 
 void MAIN64K::ValueChg()
 {
-    for (int i = 0; i <= 6; ++i)
+    for (int i = 0; i < NamedChannels; ++i)
         Label8[i]->setCaption(Check1[i]->text());
 }

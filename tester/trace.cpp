@@ -1,17 +1,20 @@
-// The two 16-row trace panes, the validator's status boxes and the link lamps.
+// The two trace panes, the validator's status boxes and the link lamps.
 #include "tester/main64k.h"
 
 namespace {
 
-// Writes a line at row, scrolling the pane up by one when row is 16.
-void putTraceLine(std::array<Label*, 16>& pane, int row, const QString& line)
+constexpr int Rows = MAIN64K::TraceRows;
+constexpr int LastRow = Rows - 1;
+
+// Writes a line at row, scrolling the pane up by one when row is one past the last.
+void putTraceLine(std::array<Label*, Rows>& pane, int row, const QString& line)
 {
-    if (row >= 0 && row <= 15) {
+    if (row >= 0 && row <= LastRow) {
         pane[row]->setCaption(line);
-    } else if (row == 16) {
-        for (int i = 0; i <= 14; ++i)
+    } else if (row == Rows) {
+        for (int i = 0; i < LastRow; ++i)
             pane[i]->setCaption(pane[i + 1]->caption());
-        pane[15]->setCaption(line);
+        pane[LastRow]->setCaption(line);
     }
 }
 
@@ -20,44 +23,49 @@ void putTraceLine(std::array<Label*, 16>& pane, int row, const QString& line)
 void MAIN64K::clearTrace()
 {
     TraceRow = 0;
-    for (int k = 0; k <= 15; ++k) {
+    for (int k = 0; k < Rows; ++k) {
         Label18[k]->setCaption(QString());
         Label20[k]->setCaption(QString());
     }
 }
 
-void MAIN64K::ShowHostMessage()
+void MAIN64K::ShowHostMessage(const SentMessage& sent)
 {
-    if (!session_->replyReceived())
-        ShowValidatorReply();
-    const QString line = frames::hostTraceLine(session_->lastMessage());
-    if (TraceRow == 17)
-        TraceRow = 16;
+    if (!sent.previousAnswered)
+        showNoResponse();
+    const QString line = frames::hostTraceLine(sent.message);
+    if (TraceRow == Rows + 1)
+        TraceRow = Rows;
     putTraceLine(Label18, TraceRow, line);
     TraceRow = std::int16_t(TraceRow + 1);
 }
 
-void MAIN64K::ShowValidatorReply()
+void MAIN64K::showNoResponse()
 {
-    QString line;
-    if (session_->replyReceived()) {
-        const frames::StatusDecoding& d = session_->decoding();
-        line = frames::replyTraceLine(session_->lastReply(), d.stateCode, d.channelText, d.eventCode);
-    } else {
-        line = frames::NoResponseLine;
-        Label15->setCaption(QStringLiteral(" "));
-    }
-    putTraceLine(Label20, TraceRow - 1, line);
+    Label15->setCaption(QStringLiteral(" "));
+    putTraceLine(Label20, TraceRow - 1, frames::NoResponseLine);
 }
 
-void MAIN64K::replyChecked()
+void MAIN64K::ShowValidatorReply(const CheckedReply& checked)
 {
-    Shape2[1]->setFillColor(255);
-    ShowValidatorReply();
-    const frames::StatusDecoding& d = session_->decoding();
+    // A bad reply to a message that has no good one is no answer to it.
+    if (!checked.messageAnswered) {
+        showNoResponse();
+        return;
+    }
+    const frames::StatusDecoding& d = checked.decoding;
+    putTraceLine(Label20, TraceRow - 1,
+                 frames::replyTraceLine(checked.reply, d.stateCode, d.channelText, d.eventCode));
+}
+
+void MAIN64K::replyChecked(const CheckedReply& checked)
+{
+    Shape2[1]->setFillColor(Lamp::Lit);
+    ShowValidatorReply(checked);
+    const frames::StatusDecoding& d = checked.decoding;
     Label15->setCaption(QLatin1Char(' ') + d.stateText);
-    // Only the first seven channels have a name worth showing with the event.
-    if (!d.eventText.isEmpty() && d.channelNumber >= 1 && d.channelNumber <= 7)
+    // Only the named channels have a name worth showing with the event.
+    if (!d.eventText.isEmpty() && d.channelNumber >= 1 && d.channelNumber <= NamedChannels)
         Label13->setCaption(QLatin1Char(' ') + d.eventText + QLatin1Char(' ') + Label8[d.channelNumber - 1]->caption());
     else
         Label13->setCaption(QLatin1Char(' ') + d.eventText);
@@ -65,7 +73,7 @@ void MAIN64K::replyChecked()
 
 void MAIN64K::LEDBlink_Timer()
 {
-    Shape2[0]->setFillColor(64);
-    Shape2[1]->setFillColor(64);
+    Shape2[0]->setFillColor(Lamp::Dim);
+    Shape2[1]->setFillColor(Lamp::Dim);
     LEDBlink->setEnabled(false);
 }

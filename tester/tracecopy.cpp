@@ -6,7 +6,7 @@
 QRect MAIN64K::traceArea() const
 {
     QRect area;
-    for (int k = 0; k < 16; ++k)
+    for (int k = 0; k < TraceRows; ++k)
         area = area.united(Label18[k]->geometry()).united(Label20[k]->geometry());
     return area;
 }
@@ -14,7 +14,7 @@ QRect MAIN64K::traceArea() const
 QString MAIN64K::traceText() const
 {
     QString text;
-    for (int k = 0; k < 16; ++k) {
+    for (int k = 0; k < TraceRows; ++k) {
         const QString host = Label18[k]->caption();
         const QString reply = Label20[k]->caption();
         if (host.isEmpty() && reply.isEmpty())

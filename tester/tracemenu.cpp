@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 
@@ -45,14 +46,24 @@ QMenu* MAIN64K::createTraceMenu(QWidget* parent)
         }
     });
     menu->addSeparator();
+    QAction* history = menu->addAction(QStringLiteral("Trace history"), this, [this] { showHistory(); });
+    history->setShortcut(QKeySequence(Qt::Key_F3));
     QAction* statistics = menu->addAction(QStringLiteral("Statistics"), this, [this] { showStatistics(); });
     statistics->setShortcut(QKeySequence(Qt::Key_F2));
+    menu->addSeparator();
+    QAction* choose = menu->addAction(QStringLiteral("Choose port..."), this, [this] { choosePort(); });
+    // A device given for the run stands for every number.
+    choose->setEnabled(Text1->isEnabled());
     start->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     return menu;
 }
 
 void MAIN64K::contextMenuEvent(QContextMenuEvent* event)
 {
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        showTraceMenu();
+        return;
+    }
     if (!traceArea().contains(event->pos())) {
         QWidget::contextMenuEvent(event);
         return;

@@ -61,12 +61,12 @@ struct Bench {
             session->setChannelEnabled(c, c <= channelsUpTo);
         QObject::connect(session.get(), &PollSession::noteStacked, [this](int channel) { stacked.push_back(channel); });
         QObject::connect(session.get(), &PollSession::portFailed, [this](int number) { failures.push_back(number); });
-        QObject::connect(session.get(), &PollSession::replyChecked, [this](const auto&...) {
-            replyMs.push_back(double(session->lastReadNs() - session->lastWriteNs()) / 1e6);
+        QObject::connect(session.get(), &PollSession::replyChecked, [this](const CheckedReply& c) {
+            replyMs.push_back(double(c.sinceWriteNs) / 1e6);
         });
         session->start();
     }
-    const RunStatistics& stats() const { return *figures; }
+    Figures stats() const { return figures->figures(); }
     const sim::VirtualValidator::Counts& device() const { return port->device().counts(); }
 
     BuiltInPort* port = nullptr;

@@ -7,6 +7,7 @@
 #include "tester/main64k.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -93,6 +94,8 @@ private slots:
     void closeAfterLoad_data();
     void closeAfterLoad();
     void damagedCopyRefused();
+    void damagedCopyTakesFreeName();
+    void closeKeepsOperatorsFiles();
 };
 
 void TestLifecycle::firstRun()
@@ -339,6 +342,17 @@ void TestLifecycle::closeAfterLoad_data()
     noFinal.chop(2);
     withoutEnd[20] = "11th.Check   = 0";  // channels 8 to 13 are cleared after a failure
     QTest::newRow("last line unended") << noFinal << iniBytes(withoutEnd) << true;
+    // Files the reading rules take as they are lose nothing at the close.
+    const QStringList older = changed.mid(0, 17);
+    QStringList olderSaved = changed;
+    olderSaved[20] = "11th.Check   = 0";
+    QTest::newRow("17-line file") << iniBytes(older) << iniBytes(olderSaved) << false;
+    QStringList unendedAsSaved = withLines({{1, "Sys.Color   = 2"}, {2, "Com.Setting = 5"}});
+    QByteArray unended = iniBytes(unendedAsSaved);
+    unended.chop(2);
+    QTest::newRow("last line unended, channels 8-13 clear") << unended << iniBytes(unendedAsSaved) << false;
+    QTest::newRow("lines after a damaged one")
+        << iniBytes(older) + "bad\r\n" << iniBytes(olderSaved) << true;
     QTest::newRow("8-bit bytes and a NUL in a damaged file")
         << QByteArray("Sys.Color   = 2\r\nCom.Setting = \xff\x00\r\n", 36) << clearedBytes << true;
 }
@@ -374,24 +388,82 @@ void TestLifecycle::closeAfterLoad()
     QCOMPARE(readFile(path + ".bak"), copy ? file : QByteArray("<missing>"));
 }
 
-// When the damaged file cannot be kept, it is not replaced either.
+// When the damaged file cannot be kept (the disk fills while the copy is
+// written), it is not replaced either, and no part of a copy is left.
 void TestLifecycle::damagedCopyRefused()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("SETUP.INI");
     const QByteArray damaged = iniBytes(withLines({{2, "Com.Setting = COM1"}}));
     writeFile(path, damaged);
-    QVERIFY(QDir(dir.path()).mkdir("SETUP.INI.bak"));
+    ModalCloser boxes;
+    MAIN64K w(dir.path(), std::make_unique<FakePort>());
+    w.Form_Load();
+    w.show();
+    {
+        FileSizeLimit full(100);
+        QVERIFY(w.close());
+    }
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY2(boxes.texts[0].startsWith("The settings could not be saved; ") && boxes.texts[0].contains("SETUP.INI.bak"),
+             qPrintable(boxes.texts[0]));
+    QCOMPARE(readFile(path), damaged);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"SETUP.INI"});
+}
+
+// An operator's own SETUP.INI.bak (and the next name) stays as it is: the
+// copy takes the next free name, and the close names it in a box.
+void TestLifecycle::damagedCopyTakesFreeName()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("SETUP.INI");
+    const QByteArray damaged = iniBytes(withLines({{2, "Com.Setting = COM1"}}));
+    writeFile(path, damaged);
+    writeFile(path + ".bak", "the operator's own copy\r\n");
+    writeFile(path + ".bak.1", "and another\r\n");
+    ModalCloser boxes;
+    {
+        MAIN64K w(dir.path(), std::make_unique<FakePort>());
+        w.Form_Load();
+        w.show();
+        QVERIFY(w.close());
+    }
+    QCOMPARE(readFile(path + ".bak"), QByteArray("the operator's own copy\r\n"));
+    QCOMPARE(readFile(path + ".bak.1"), QByteArray("and another\r\n"));
+    QCOMPARE(readFile(path + ".bak.2"), damaged);
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY2(boxes.texts[0].contains(QDir::toNativeSeparators(path + ".bak.2")), qPrintable(boxes.texts[0]));
+    QVERIFY(readFile(path).contains("Com.Setting = 0\r\n"));
+}
+
+// Files beside SETUP.INI that look like a save's copy are the operator's:
+// the close leaves them, however old, and removes only its own leftovers.
+void TestLifecycle::closeKeepsOperatorsFiles()
+{
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-3 * 3600);
+    const QStringList theirs{"SETUP.INI.backup", "SETUP.INI.orig01", "SETUP.INI.200101", "SETUP.INI.aB3dE9"};
+    for (const QString& name : theirs + QStringList{"SETUP.INI.~pollbench-Xy12Zw.tmp"}) {
+        QFile f(d.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("Sys.Color   = 1\r\n");
+        f.flush();
+        QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+    }
     ModalCloser boxes;
     MAIN64K w(dir.path(), std::make_unique<FakePort>());
     w.Form_Load();
     w.show();
     QVERIFY(w.close());
-    QCOMPARE(boxes.count(), 1);
-    QVERIFY2(boxes.texts[0].startsWith("The settings were not saved: ") && boxes.texts[0].contains("SETUP.INI.bak"),
-             qPrintable(boxes.texts[0]));
-    QCOMPARE(readFile(path), damaged);
-    QVERIFY(QFileInfo(path + ".bak").isDir());
+    QCOMPARE(boxes.count(), 0);
+    QStringList left = d.entryList(QDir::Files | QDir::Hidden);
+    left.sort();
+    QStringList expected = theirs + QStringList{"SETUP.INI"};
+    expected.sort();
+    QCOMPARE(left, expected);
+    for (const QString& name : theirs)
+        QCOMPARE(readFile(d.filePath(name)), QByteArray("Sys.Color   = 1\r\n"));
 }
 
 QTEST_MAIN(TestLifecycle)

@@ -64,9 +64,9 @@ void TestNoise::pollsKeepTheirTime()
         session.setChannelEnabled(c, true);
     int polls = 0, fresh = 0, failures = 0;
     qint64 discarded = 0;
-    connect(&session, &PollSession::messageSent, this, [&](const frames::HostMessage&, bool repeated) {
+    connect(&session, &PollSession::messageSent, this, [&](const SentMessage& m) {
         ++polls;
-        fresh += !repeated;
+        fresh += !m.repeated;
     });
     connect(&session, &PollSession::bytesDiscarded, this, [&](const QByteArray& b) { discarded += b.size(); });
     connect(&session, &PollSession::portFailed, this, [&] { ++failures; });
@@ -84,7 +84,8 @@ void TestNoise::pollsKeepTheirTime()
     const double cpu = (cpuSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0);
 
     const int owed = RunMs / Period;
-    const ReplyTimes& times = statistics.replyTimes;
+    const Figures figures = statistics.figures();
+    const ReplyTimes& times = figures.replyTimes;
     qInfo("%d polls of %d owed, %d with a new message, %lld bytes discarded, %.1f %% of a core, "
           "reply time median %.3f ms, max %.3f ms",
           polls, owed, fresh, discarded, cpu * 100, times.quantileMs(0.5), times.maxMs());

@@ -84,8 +84,8 @@ void TestRecordE2e::everythingOnTheLineIsRecorded()
 
     const auto waitFor = [&sim](const QString& line) { return runUntil([&] { return sim.saw(line); }, Long); };
     const auto waitPolls = [&w](int n) {
-        const auto sent = w->statistics().pollsSent;
-        return runUntil([&] { return w->statistics().pollsSent >= sent + n; }, Long);
+        const auto sent = w->statistics().figures().pollsSent;
+        return runUntil([&] { return w->statistics().figures().pollsSent >= sent + n; }, Long);
     };
 
     sim.send(QStringLiteral("insert 3"));
@@ -114,7 +114,7 @@ void TestRecordE2e::everythingOnTheLineIsRecorded()
     QTRY_VERIFY_WITH_TIMEOUT(sim.said.contains(QStringLiteral("stats ")), Long);
     const QString stats = sim.said.mid(sim.said.indexOf(QStringLiteral("stats "))).section(u'\n', 0, 0);
     w->stopRecord();
-    const RunStatistics& st = w->statistics();
+    const Figures st = w->statistics().figures();
 
     // ---- notes per channel as the simulator counted them ----
     static const QRegularExpression statsLine(QStringLiteral(R"(^stats stacked (\d+) \[([^\]]*)\] returned (\d+) rejected (\d+))"));

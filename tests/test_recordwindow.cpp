@@ -88,7 +88,8 @@ void TestRecordWindow::traceMenu()
 
     std::unique_ptr<QMenu> menu(b.w->createTraceMenu(nullptr));
     QCOMPARE(actionTexts(menu.get()),
-             (QStringList{"Start record...", "Stop record", "Copy trace", "Save trace as...", "Statistics"}));
+             (QStringList{"Start record...", "Stop record", "Copy trace", "Save trace as...", "Trace history", "Statistics",
+                          "Choose port..."}));
     QVERIFY(action(menu.get(), QStringLiteral("Start record..."))->isEnabled());
     QVERIFY(!action(menu.get(), QStringLiteral("Stop record"))->isEnabled());
 

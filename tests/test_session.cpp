@@ -45,14 +45,13 @@ struct Rig {
             s->setChannelEnabled(c, true);
 
         PollSession* ps = s.get();
-        QObject::connect(ps, &PollSession::messageSent, [this](const frames::HostMessage& m, bool repeated) {
-            log << (repeated ? QStringLiteral("again ") : QStringLiteral("new ")) + hex(m.control());
+        QObject::connect(ps, &PollSession::messageSent, [this](const SentMessage& m) {
+            log << (m.repeated ? QStringLiteral("again ") : QStringLiteral("new ")) + hex(m.message.control());
         });
         QObject::connect(ps, &PollSession::noResponse, [this] { log << QStringLiteral("none"); });
-        QObject::connect(ps, &PollSession::replyChecked,
-                         [this](const frames::ValidatorReply&, bool good, const frames::StatusDecoding&) {
-                             log << (good ? QStringLiteral("reply") : QStringLiteral("bad reply"));
-                         });
+        QObject::connect(ps, &PollSession::replyChecked, [this](const CheckedReply& c) {
+            log << (c.checksumOk ? QStringLiteral("reply") : QStringLiteral("bad reply"));
+        });
         QObject::connect(ps, &PollSession::bytesDiscarded, [this](const QByteArray& b) {
             log << QStringLiteral("discarded %1").arg(b.size());
             discarded += b;
@@ -199,7 +198,7 @@ void TestSession::acknowledge()
     QCOMPARE(r.frame(0), QByteArray("02 08 10 7f 00 00 03 67"));
     QCOMPARE(sent.count(), r.frameCount());
     for (int i = 0; i < r.frameCount(); ++i) {
-        const auto m = sent.at(i).at(0).value<frames::HostMessage>();
+        const auto m = sent.at(i).at(0).value<SentMessage>().message;
         QCOMPARE(m.toByteArray(), r.port->frames.at(i));
         QCOMPARE(r.frame(i), plainFrame(Rig::hex(m.control())));
     }
@@ -430,8 +429,8 @@ void TestSession::decodingPersists()
         r.port->arrive(replyBytes({std::uint8_t(s[0]), std::uint8_t(s[1]), std::uint8_t(s[2]), std::uint8_t(s[3]), 0, 0},
                                   good));
         QCOMPARE(checked.count(), i + 1);
-        QCOMPARE(checked.last().at(1).toBool(), good);
-        const auto d = checked.last().at(2).value<frames::StatusDecoding>();
+        QCOMPARE(checked.last().at(0).value<CheckedReply>().checksumOk, good);
+        const auto d = checked.last().at(0).value<CheckedReply>().decoding;
         QCOMPARE(d.stateText + u'|' + d.eventText, texts[i]);
         // What is reported is what the next reply builds on.
         QCOMPARE(r.s->decoding().stateText, d.stateText);
@@ -889,7 +888,8 @@ void TestSession::resetIsANewSession()
     QCOMPARE(reused.s->decoding().stateText, fresh.s->decoding().stateText);
     QCOMPARE(reused.s->decoding().eventText, fresh.s->decoding().eventText);
     QCOMPARE(reused.s->resynchronising(), fresh.s->resynchronising());
-    const auto counts = [](const RunStatistics& st) {
+    const auto counts = [](const RunStatistics& stats) {
+        const Figures st = stats.figures();
         const NoteCounts n = st.totalNotes();
         return QList<qint64>{st.pollsSent,         st.repeats,     st.repliesGood, st.repliesBadChecksum,
                              st.noResponses,       st.resynchronisations, st.bytesDiscarded,

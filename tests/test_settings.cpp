@@ -47,6 +47,8 @@ private slots:
     void notRegularLeftAlone_data();
     void notRegularLeftAlone();
     void damagedCopy();
+    void saveLoses_data();
+    void saveLoses();
     void staleCopies();
 };
 
@@ -352,22 +354,61 @@ void TestSettings::notRegularLeftAlone()
     QCOMPARE(d.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System), before);
 }
 
+// Each copy takes the first free name; nothing that is there is replaced,
+// whatever it is.
 void TestSettings::damagedCopy()
 {
     QTemporaryDir dir;
+    const QDir d(dir.path());
     const QString path = settingsPath(dir.path());
     QByteArray asFound = iniBytes(withLines({{2, "Com.Setting = 99999999999"}}), "\n");
     asFound += QByteArray("\0\xff tail", 7);
-    keepDamagedCopy(path, asFound);
-    QCOMPARE(damagedCopyPath(path), path + ".bak");
-    QFile f(path + ".bak");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), asFound);
+    QCOMPARE(keepDamagedCopy(path, asFound), path + ".bak");
+    QCOMPARE(keepDamagedCopy(path, "second"), path + ".bak.1");
+    QVERIFY(d.mkdir("SETUP.INI.bak.2"));
+    QVERIFY(QFile::link("nowhere", d.filePath("SETUP.INI.bak.3")));
+    QCOMPARE(keepDamagedCopy(path, "third"), path + ".bak.4");
+    auto read = [](const QString& p) {
+        QFile f(p);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    };
+    QCOMPARE(read(path + ".bak"), asFound);
+    QCOMPARE(read(path + ".bak.1"), QByteArray("second"));
+    QCOMPARE(read(path + ".bak.4"), QByteArray("third"));
+    QVERIFY(QFileInfo(path + ".bak.3").isSymLink() && !QFileInfo::exists(d.filePath("nowhere")));
     QVERIFY(!QFileInfo::exists(path));  // the copy alone; the save is the caller's next step
 }
 
+void TestSettings::saveLoses_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("loses");
+    const QByteArray whole = iniBytes(DefaultLines);
+    QByteArray unended = whole;
+    unended.chop(2);
+    QTest::newRow("the file the save writes") << whole << false;
+    QTest::newRow("LF line ends") << iniBytes(DefaultLines, "\n") << false;
+    QTest::newRow("17 lines") << iniBytes(DefaultLines.mid(0, 17)) << false;
+    QTest::newRow("last line without CR LF") << unended << false;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("a channel the load cleared") << iniBytes(withLines({{19, "9th.Check   = 1"}})) << true;
+    QTest::newRow("a value line the save rewrites") << iniBytes(withLines({{4, "1st.Value   = 42"}})) << true;
+    QTest::newRow("a 24th line") << whole + "extra\r\n" << true;
+    QTest::newRow("a key name of its own") << iniBytes(withLines({{3, "Rate = 100"}})) << true;
+}
+
+// What the load took in is the default file; only what it would not give
+// back calls for a copy.
+void TestSettings::saveLoses()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, loses);
+    QCOMPARE(saveLosesValues(file, SavedSettings{}), loses);
+}
+
 // Copies of saves killed before their rename are removed by the next save
-// once an hour old; nothing else beside the file is touched.
+// once an hour old. They carry a name of their own; anything else beside
+// the file, however much it looks like a copy, is left alone.
 void TestSettings::staleCopies()
 {
     QTemporaryDir dir;
@@ -382,33 +423,38 @@ void TestSettings::staleCopies()
         if (when.isValid())
             QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
     };
-    make("SETUP.INI.aB3dE9", old);                                       // stale: removed
-    make("SETUP.INI.Zz0000", old);                                       // stale: removed
-    make("SETUP.INI.Qw12Er", QDateTime::currentDateTimeUtc().addSecs(-600));  // a save under way elsewhere
+    make("SETUP.INI.~pollbench-aB3dE9.tmp", old);                                // stale: removed
+    make("SETUP.INI.~pollbench-Zz0000.tmp", old);                                // stale: removed
+    make("SETUP.INI.~pollbench-Qw12Er.tmp", QDateTime::currentDateTimeUtc().addSecs(-600));  // a save under way
+    make("SETUP.INI.aB3dE9", old);  // the name an earlier version gave its copies, or an operator's file
+    make("SETUP.INI.backup", old);
+    make("SETUP.INI.200101", old);
     make("SETUP.INI.bak", old);
-    make("SETUP.INI.notes1x", old);                                      // seven characters
-    make("SETUP.INI.ab-cde", old);                                       // not letters and digits
-    make("setup.ini.aB3dE9", old);                                       // another name
-    make("other.aB3dE9", old);
-    QVERIFY(QFile::link(d.filePath("other.aB3dE9"), d.filePath("SETUP.INI.Ln0000")));
+    make("SETUP.INI.~pollbench-aB3dE.tmp", old);   // five characters
+    make("SETUP.INI.~pollbench-ab-cde.tmp", old);  // not letters and digits
+    make("setup.ini.~pollbench-aB3dE9.tmp", old);  // another name
+    make("other.~pollbench-aB3dE9.tmp", old);
+    QVERIFY(QFile::link(d.filePath("other.~pollbench-aB3dE9.tmp"), d.filePath("SETUP.INI.~pollbench-Ln0000.tmp")));
     make("SETUP.INI", {});
 
     writeSettingsFile(path, SavedSettings{});
     QStringList left = d.entryList(QDir::Files | QDir::Hidden | QDir::System);
     left.sort();
-    QStringList kept{"SETUP.INI", "SETUP.INI.Ln0000", "SETUP.INI.Qw12Er", "SETUP.INI.ab-cde",
-                     "SETUP.INI.bak", "SETUP.INI.notes1x", "other.aB3dE9", "setup.ini.aB3dE9"};
+    QStringList kept{"SETUP.INI", "SETUP.INI.200101", "SETUP.INI.aB3dE9", "SETUP.INI.backup",
+                     "SETUP.INI.bak", "SETUP.INI.~pollbench-Ln0000.tmp", "SETUP.INI.~pollbench-Qw12Er.tmp",
+                     "SETUP.INI.~pollbench-aB3dE.tmp", "SETUP.INI.~pollbench-ab-cde.tmp",
+                     "other.~pollbench-aB3dE9.tmp", "setup.ini.~pollbench-aB3dE9.tmp"};
 #ifdef Q_OS_WIN
-    kept.removeOne("setup.ini.aB3dE9");  // names here are blind to case: it is a copy of ours
+    kept.removeOne("setup.ini.~pollbench-aB3dE9.tmp");  // names here are blind to case: it is a copy of ours
 #endif
     QCOMPARE(left, kept);
 
     // A save that fails removes nothing.
-    make("SETUP.INI.aB3dE9", old);
+    make("SETUP.INI.~pollbench-aB3dE9.tmp", old);
     QVERIFY(QFile::remove(path));
     QVERIFY(d.mkdir("SETUP.INI"));
     QVERIFY_THROWS_EXCEPTION(NotRegularFile, writeSettingsFile(path, SavedSettings{}));
-    QVERIFY(QFileInfo::exists(d.filePath("SETUP.INI.aB3dE9")));
+    QVERIFY(QFileInfo::exists(d.filePath("SETUP.INI.~pollbench-aB3dE9.tmp")));
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

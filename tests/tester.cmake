@@ -33,3 +33,27 @@ endif()
 
 # The record and the statistics from the window.
 pollbench_test(test_recordwindow test_recordwindow.cpp csvread.h windowbench.h fakeport.h modal.h)
+
+# Which device a port number opens, and the port picker binding a
+# pseudo-terminal of the real simulator.
+pollbench_test(test_portchoice test_portchoice.cpp simprocess.h modal.h)
+target_compile_definitions(test_portchoice PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
+add_dependencies(test_portchoice pollbench-sim)
+
+# The window's keys, the chooser's Enter and the record dialog.
+pollbench_test(test_keys test_keys.cpp windowbench.h fakeport.h modal.h)
+
+# The trace history window, against the real simulator and alone.
+pollbench_test(test_history test_history.cpp windowbench.h fakeport.h modal.h simprocess.h csvread.h)
+target_compile_definitions(test_history PRIVATE SIM_PATH="$<TARGET_FILE:pollbench-sim>")
+add_dependencies(test_history pollbench-sim)
+
+# What an installed copy puts on a desktop: icons, metainfo (checked with
+# appstreamcli from Debian's appstream), manual pages.
+if(UNIX AND NOT APPLE AND TARGET pollbench-sim)
+  add_test(NAME test_install COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/test_install.sh ${PROJECT_BINARY_DIR}
+    $<TARGET_FILE:pollbench-sim>)
+endif()
+
+# The Statistics window's size, axis and bars.
+pollbench_test(test_statchart test_statchart.cpp windowbench.h fakeport.h)
