@@ -29,6 +29,20 @@ namespace {
 constexpr int Long = SimProcess::Long;
 
 // Resident memory of this process in bytes.
+// AddressSanitizer pads and quarantines every allocation: the process's
+// growth says nothing of the history's own there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool ResidentIsMeaningful = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool ResidentIsMeaningful = false;
+#else
+constexpr bool ResidentIsMeaningful = true;
+#endif
+#else
+constexpr bool ResidentIsMeaningful = true;
+#endif
+
 std::size_t residentBytes()
 {
     QFile f(QStringLiteral("/proc/self/statm"));
@@ -322,7 +336,8 @@ void TestHistory::millionRowsWithinTheStatedMemory()
     QVERIFY2(h->memoryBytes() <= stated + 4096, qPrintable(QString::number(h->memoryBytes())));
     // What the process grew by, allocator's share included.
     const std::size_t rows = residentBytes() - before;
-    QVERIFY2(rows <= stated * 11 / 10, qPrintable(QString::number(rows)));
+    if (ResidentIsMeaningful)
+        QVERIFY2(rows <= stated * 11 / 10, qPrintable(QString::number(rows)));
 
     // A table showing them keeps a little of its own for each row.
     QTableView view;
@@ -334,7 +349,8 @@ void TestHistory::millionRowsWithinTheStatedMemory()
     const std::size_t statedShown = TraceHistory::bytesForRows(h->limit(), true);
     qInfo("a million rows: %zu bytes by the history's count, %zu resident; %zu with a table (stated %zu)",
           h->memoryBytes(), rows, shown, statedShown);
-    QVERIFY2(shown <= statedShown * 11 / 10, qPrintable(QString::number(shown)));
+    if (ResidentIsMeaningful)
+        QVERIFY2(shown <= statedShown * 11 / 10, qPrintable(QString::number(shown)));
     QCOMPARE(view.indexAt(QPoint(1, view.viewport()->height() - 2)).row() > 999'000, true);
 }
 
