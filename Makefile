@@ -117,10 +117,10 @@ bench-deps:
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
 
-# Micro-benchmarks, then about eight minutes end to end (three polling runs of
+# Micro-benchmarks, then about ten minutes end to end (three polling runs of
 # $(BENCH_SECONDS) s each; for each poll rate three turns of the tester and a
-# bare window, for the CPU ratio; idle, a bare window, program starts); one
-# table at the end. The build's own output goes to a log unless it fails.
+# bare window, for the CPU ratio; three turns with the trace history closed
+# and open; idle, a bare window, program starts); one table at the end. The build's own output goes to a log unless it fails.
 bench: deps bench-deps
 	@echo "building the benchmarks in $(BENCH_BUILD)"
 	@mkdir -p $(BENCH_BUILD); { cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DPOLLBENCH_BENCH=ON -DBUILD_TESTING=OFF \
