@@ -29,11 +29,12 @@ QString textOf(const std::array<frames::StatusRow, N>& table, std::uint8_t index
 
 }  // namespace
 
-TraceHistory::TraceHistory(std::size_t limit, QObject* parent) : QAbstractTableModel(parent), limit_(std::max<std::size_t>(limit, 1))
+TraceHistory::TraceHistory(std::size_t limit, QObject* parent)
+    : QAbstractTableModel(parent), limit_(std::max<std::size_t>(limit, 1)), dropStep_(int(std::max<std::size_t>(limit_ / 100, 1)))
 {
     batch_.setSingleShot(true);
     batch_.setInterval(BatchMs);
-    connect(&batch_, &QTimer::timeout, this, &TraceHistory::flush);
+    connect(&batch_, &QTimer::timeout, this, [this] { tell(false); });
 }
 
 std::size_t TraceHistory::bytesForRows(std::size_t rows, bool shown)
@@ -80,14 +81,21 @@ void TraceHistory::append(Row row)
 
 void TraceHistory::flush()
 {
+    tell(true);
+}
+
+void TraceHistory::tell(bool drops)
+{
     batch_.stop();
-    if (droppedUnshown_ > 0) {
+    // A table takes as long to drop one row from its top as a hundred
+    // thousand: once full, the oldest go from the views in hundredths.
+    if (droppedUnshown_ > 0 && (drops || droppedUnshown_ >= dropStep_)) {
         beginRemoveRows({}, 0, droppedUnshown_ - 1);
         shown_ -= droppedUnshown_;
         droppedUnshown_ = 0;
         endRemoveRows();
     }
-    const int held = int(rows_.size());
+    const int held = int(rows_.size()) + droppedUnshown_;
     if (held > shown_) {
         beginInsertRows({}, shown_, held - 1);
         shown_ = held;
@@ -298,6 +306,22 @@ int TraceHistory::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
+// HH:mm:ss.zzz local time. A table paints a screenful of these several
+// times a second, so the zone's offset is looked up once a minute only.
+QString TraceHistory::timeOfDay(qint64 utcMs) const
+{
+    const qint64 minute = utcMs >= 0 ? utcMs / 60'000 : -((-utcMs + 59'999) / 60'000);
+    if (minute != offsetMinute_) {
+        offsetMinute_ = minute;
+        offsetMs_ = qint64(QDateTime::fromMSecsSinceEpoch(minute * 60'000).offsetFromUtc()) * 1000;
+    }
+    constexpr qint64 DayMs = 86'400'000;
+    const qint64 ms = ((utcMs + offsetMs_) % DayMs + DayMs) % DayMs;
+    const auto two = [](qint64 n) { return QString::number(n).rightJustified(2, QLatin1Char('0')); };
+    return two(ms / 3'600'000) + QLatin1Char(':') + two(ms / 60'000 % 60) + QLatin1Char(':') + two(ms / 1000 % 60)
+           + QLatin1Char('.') + QString::number(ms % 1000).rightJustified(3, QLatin1Char('0'));
+}
+
 QVariant TraceHistory::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
@@ -306,9 +330,9 @@ QVariant TraceHistory::data(const QModelIndex& index, int role) const
     if (!r)
         return {};
     if (index.column() == TimeColumn) {
-        const QDateTime at = QDateTime::fromMSecsSinceEpoch(startUtcMs_ + (r->ns - startNs_) / 1'000'000);
-        return role == Qt::ToolTipRole ? at.toString(Qt::ISODateWithMs)
-                                       : at.toString(QStringLiteral("HH:mm:ss.zzz"));
+        const qint64 utcMs = startUtcMs_ + (r->ns - startNs_) / 1'000'000;
+        return role == Qt::ToolTipRole ? QDateTime::fromMSecsSinceEpoch(utcMs).toString(Qt::ISODateWithMs)
+                                       : timeOfDay(utcMs);
     }
     return field(*r, index.column());
 }

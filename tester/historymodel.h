@@ -16,14 +16,17 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <limits>
 
 class TraceHistory : public QAbstractTableModel {
     Q_OBJECT
 public:
     // About 24 hours at 30 ms.
     static constexpr std::size_t DefaultLimit = 1'000'000;
-    // New rows reach the views at most this often.
-    static constexpr int BatchMs = 50;
+    // New rows reach the views at most this often: four times a second is
+    // live to the eye, and the table is laid out and painted no more often
+    // however fast the line runs.
+    static constexpr int BatchMs = 250;
 
     // The record's "dir" values, in its words.
     enum class Kind : std::uint8_t { Host, Validator, Timeout, Discarded, Operator, Error };
@@ -56,7 +59,8 @@ public:
     // more while a table shows them (a table keeps 8 bytes for each row).
     static std::size_t bytesForRows(std::size_t rows, bool shown = false);
 
-    // By view row; rows dropped since the last batch read as an operator row with no text.
+    // By view row; rows dropped that the views still hold read as an
+    // operator row with no text.
     Kind kindAt(int row) const;
     // 1 + the index of the reply's event in frames::EventRows; 0 for none.
     int eventAt(int row) const;
@@ -89,10 +93,14 @@ private:
     enum Flag : std::uint8_t { Repeated = 1, ChecksumOk = 2, LongBytes = 4, HasNote = 8, Malformed = 16 };
 
     void append(Row row);
+    // Tells the views of new rows; of dropped ones too when `drops`, or
+    // when a step's worth is gone.
+    void tell(bool drops);
     const Row* rowAt(int viewRow) const;
     QByteArray bytesOf(const Row& r) const;
     QString field(const Row& r, int column) const;
     std::uint32_t textNumber(const QString& text);
+    QString timeOfDay(qint64 utcMs) const;
 
     std::size_t limit_;
     std::deque<Row> rows_;
@@ -105,8 +113,11 @@ private:
     bool started_ = false;
     std::int64_t startNs_ = 0;  // the first row's clock
     qint64 startUtcMs_ = 0;     // and the wall clock then
+    mutable qint64 offsetMinute_ = std::numeric_limits<qint64>::min();  // the zone's offset then
+    mutable qint64 offsetMs_ = 0;
 
     int shown_ = 0;          // rows the views know of
     int droppedUnshown_ = 0;  // of those, how many are gone from the front
+    int dropStep_;
     QTimer batch_;
 };

@@ -2,6 +2,7 @@
 
 #include "run/record.h"
 #include "tester/historymodel.h"
+#include "tester/plaincell.h"
 #include "tester/windowkeys.h"
 
 #include <QApplication>
@@ -133,6 +134,7 @@ HistoryWindow::HistoryWindow(TraceHistory& history, QWidget* parent)
     view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setWordWrap(false);
+    view_->setItemDelegate(new PlainCellDelegate(view_));
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
     view_->verticalHeader()->hide();
     // A million rows of one height: nothing is measured row by row.
@@ -172,7 +174,15 @@ HistoryWindow::HistoryWindow(TraceHistory& history, QWidget* parent)
             view_->scrollToBottom();
         }
     });
-    connect(&history_, &QAbstractItemModel::rowsInserted, this, [this] { showStatus(); });
+    // The count below the table changes with every batch; told once a second,
+    // so the window is not laid out again four times a second for it.
+    statusTimer_.setSingleShot(true);
+    statusTimer_.setInterval(StatusMs);
+    connect(&statusTimer_, &QTimer::timeout, this, [this] { showStatus(); });
+    connect(&history_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (!statusTimer_.isActive())
+            statusTimer_.start();
+    });
     connect(direction_, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
     connect(event_, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
     connect(find_, &QLineEdit::returnPressed, this, [this] { findNext(true); });
@@ -235,6 +245,7 @@ int HistoryWindow::sourceRow(int viewRow) const
 
 void HistoryWindow::showStatus()
 {
+    statusTimer_.stop();
     const double mb = double(TraceHistory::bytesForRows(history_.limit(), true)) / 1e6;
     QString text = QStringLiteral("%L1 rows kept; at most the newest %L2 (about %3 MB).")
                        .arg(qulonglong(history_.size()))

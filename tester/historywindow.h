@@ -3,6 +3,7 @@
 // filter by direction and event, copy and save as CSV.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 class QComboBox;
@@ -39,6 +40,8 @@ public:
     void saveAsked();
 
 private:
+    static constexpr int StatusMs = 1000;
+
     void applyFilter();
     void showStatus();
     int sourceRow(int viewRow) const;
@@ -51,5 +54,6 @@ private:
     QComboBox* direction_ = nullptr;
     QComboBox* event_ = nullptr;
     QLabel* status_ = nullptr;
+    QTimer statusTimer_;
     bool atBottom_ = true;
 };

@@ -80,6 +80,9 @@ private slots:
     void findFilterAndCopy();
     void dropsTheOldestBeyondItsLimit();
     void millionRowsWithinTheStatedMemory();
+    void dropsReachTheViewsInSteps();
+    void timeOfDayAsTheClockReads_data();
+    void timeOfDayAsTheClockReads();
 };
 
 void TestHistory::holdsEveryLineOfARunAsTheRecordDoes()
@@ -352,6 +355,65 @@ void TestHistory::millionRowsWithinTheStatedMemory()
     if (ResidentIsMeaningful)
         QVERIFY2(shown <= statedShown * 11 / 10, qPrintable(QString::number(shown)));
     QCOMPARE(view.indexAt(QPoint(1, view.viewport()->height() - 2)).row() > 999'000, true);
+}
+
+void TestHistory::dropsReachTheViewsInSteps()
+{
+    // Full at 200 rows: the views drop the oldest two at a time.
+    TraceHistory h(200);
+    QTableView view;
+    view.setModel(&h);
+    std::int64_t ns = 0;
+    addPolls(h, 100, ns);
+    h.flush();
+    QCOMPARE(view.model()->rowCount(), 200);
+
+    h.addOperator(ns += 1'000'000, QStringLiteral("polling stopped"));
+    QCOMPARE(h.dropped(), std::uint64_t(1));
+    // The batch adds the new row; the dropped one stays a blank row on top.
+    QTRY_COMPARE(view.model()->rowCount(), 201);
+    SessionRecord::LocalStamp stamp;
+    QCOMPARE(h.csvLine(0, stamp), QString());
+    const std::vector<QStringList> oldest = parseCsv(h.csvLine(1, stamp));
+    QCOMPARE(oldest[0][col::Dir], QStringLiteral("validator"));  // the first poll's host row went
+    QCOMPARE(oldest[0][col::Ms], QStringLiteral("1.000"));
+    QCOMPARE(parseCsv(h.csvLine(200, stamp))[0][col::Note], QStringLiteral("polling stopped"));
+
+    h.addOperator(ns += 1'000'000, QStringLiteral("polling started, Normal Poll"));
+    QTRY_COMPARE(view.model()->rowCount(), 200);
+    QCOMPARE(parseCsv(h.csvLine(0, stamp))[0][col::Dir], QStringLiteral("host"));
+    QCOMPARE(parseCsv(h.csvLine(199, stamp))[0][col::Note], QStringLiteral("polling started, Normal Poll"));
+
+    // A flush tells the views of every drop at once.
+    h.addOperator(ns += 1'000'000, QStringLiteral("polling stopped"));
+    h.flush();
+    QCOMPARE(view.model()->rowCount(), 200);
+    QCOMPARE(h.dropped(), std::uint64_t(3));
+}
+
+void TestHistory::timeOfDayAsTheClockReads_data()
+{
+    QTest::addColumn<qint64>("afterMs");
+    QTest::newRow("the first row") << qint64(0);
+    QTest::newRow("a millisecond on") << qint64(1);
+    QTest::newRow("across a minute") << qint64(61'001);
+    QTest::newRow("an hour on") << qint64(3'600'000);
+    QTest::newRow("a day on") << qint64(86'400'007);
+    QTest::newRow("half a year on") << qint64(183) * 86'400'000 + 12'345;
+}
+
+void TestHistory::timeOfDayAsTheClockReads()
+{
+    // The table's clock column is the tool tip's local date and time, cut to the time of day.
+    QFETCH(qint64, afterMs);
+    TraceHistory h;
+    h.addOperator(0, QStringLiteral("polling started, Normal Poll"));
+    h.addOperator(afterMs * 1'000'000, QStringLiteral("polling stopped"));
+    h.flush();
+    const QModelIndex at = h.index(1, TraceHistory::TimeColumn);
+    const QDateTime full = QDateTime::fromString(h.data(at, Qt::ToolTipRole).toString(), Qt::ISODateWithMs);
+    QVERIFY(full.isValid());
+    QCOMPARE(h.data(at).toString(), full.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")));
 }
 
 QTEST_MAIN(TestHistory)
