@@ -42,8 +42,11 @@ void PlainCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     if (selected)
         painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
 
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
     const QFontMetrics& metrics = option.fontMetrics;
-    const int margin = metrics.horizontalAdvance(QLatin1Char(' '));
+    // The margin the style's own item painting leaves.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
     const int room = option.rect.width() - 2 * margin;
     QString text = index.data().toString();
     if (!text.isEmpty() && room > 0) {
@@ -54,7 +57,8 @@ void PlainCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
             fixedPitch_ = QFontInfo(font_).fixedPitch();
             raw_ = fixedPitch_ ? QRawFont::fromFont(font_) : QRawFont();
         }
-        const int width = fixedPitch_ ? int(text.size()) * margin : metrics.horizontalAdvance(text);
+        const int width = fixedPitch_ ? int(text.size()) * metrics.horizontalAdvance(QLatin1Char(' '))
+                                      : metrics.horizontalAdvance(text);
         if (width > room)
             text = metrics.elidedText(text, Qt::ElideRight, room);
         painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
@@ -67,8 +71,6 @@ void PlainCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         QStyleOptionFocusRect focus;
         focus.QStyleOption::operator=(option);
         focus.backgroundColor = option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
-        const QWidget* widget = option.widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
         style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
     }
 }
