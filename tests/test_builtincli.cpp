@@ -1,6 +1,7 @@
 // The real program on the validator built into it: unattended runs, a
 // scripted fault, and scripts that cannot be used, on the command line and
 // for the window alike.
+#include "outcome.h"
 #include "settings/settings.h"
 
 #include <QElapsedTimer>
@@ -17,11 +18,6 @@
 
 namespace {
 
-struct Outcome {
-    int status = -1;  // -1: crashed or did not end
-    QString err;
-};
-
 Outcome run(const QString& dir, const QStringList& args)
 {
     QProcess p;
@@ -30,18 +26,10 @@ Outcome run(const QString& dir, const QStringList& args)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(PROGRAM_PATH), args);
-    Outcome o;
     if (!p.waitForStarted(10000))
-        return o;
+        return {};
     p.closeWriteChannel();
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-    } else if (p.exitStatus() == QProcess::NormalExit) {
-        o.status = p.exitCode();
-    }
-    o.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return o;
+    return finished(p);
 }
 
 QJsonObject report(const QString& path)

@@ -2,6 +2,7 @@
 // unattended runs against the real pollbench-sim on a pseudo-terminal, and
 // the window told to use a device by path.
 #include "modal.h"
+#include "outcome.h"
 #include "settingstext.h"
 #include "simprocess.h"
 #include "tester/main64k.h"
@@ -38,26 +39,6 @@ QProcessEnvironment noDisplay()
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
     return env;
-}
-
-struct Outcome {
-    int status = -1;  // -1: crashed or did not end
-    QString out;
-    QString err;
-};
-
-Outcome finished(QProcess& p, int timeoutMs = 4 * Long)
-{
-    Outcome o;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-    } else if (p.exitStatus() == QProcess::NormalExit) {
-        o.status = p.exitCode();
-    }
-    o.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    o.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return o;
 }
 
 Outcome runProgram(const QString& program, const QStringList& args)
