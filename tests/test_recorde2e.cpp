@@ -111,7 +111,8 @@ void TestRecordE2e::everythingOnTheLineIsRecorded()
     QVERIFY(waitPolls(2));
 
     setCheckValue(w->Check4, 0);
-    runUntil([] { return false; }, 300);  // the last reply comes in
+    // The last message's reply comes in: the line is quiet from here.
+    QVERIFY(runUntil([&] { return w->session()->replyReceived(); }, Long));
     sim.said.clear();
     sim.send(QStringLiteral("stats"));
     QTRY_VERIFY_WITH_TIMEOUT(sim.said.contains(QStringLiteral("stats ")), Long);
