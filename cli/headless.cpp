@@ -7,6 +7,7 @@
 #include "files/wholefile.h"
 #include "link/qtport.h"
 #include "run/record.h"
+#include "settings/benchfile.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
 
@@ -23,7 +24,7 @@ namespace {
 // one. Empty when all is well, or the one line that says what is wrong.
 QString outputsProblem(const Options& options, const RunSetup& setup, const QString& programDir)
 {
-    const QString device = !setup.device.isEmpty() ? setup.device : portDeviceName(setup.port, programDir);
+    const QString device = portDeviceName(setup.device, setup.port, programDir, setup.bindings);
     const QString summary = options.record.isEmpty() ? QString() : SessionRecord::summaryPath(options.record);
     const struct {
         const char* option;
@@ -99,6 +100,17 @@ int runHeadless(const Options& options, const QString& programDir)
 
     RunSetup setup;
     setup.device = options.device;
+    // A number names what the operator bound it to in the window: the bench
+    // file beside the settings file the window uses, only read here. A
+    // device given for the run needs no number.
+    if (setup.device.isEmpty()) {
+        QString problem;  // names the file
+        setup.bindings = settings::readPortBindings(
+            settings::benchFilePath(settings::locateSettings(programDir).path), &problem);
+        if (!problem.isEmpty())
+            tell(QStringLiteral("the port bindings were not read (%1); port numbers name their usual devices")
+                     .arg(problem));
+    }
     setup.port = options.port.value_or(stored.port);
     setup.mode = options.mode;
     setup.escrow = options.escrow;
@@ -125,7 +137,7 @@ int runHeadless(const Options& options, const QString& programDir)
     }
     QString why;
 
-    auto port = makePort(setup.device, programDir, &why);
+    auto port = makePort(setup.device, programDir, &why, setup.bindings);
     if (!port) {
         tell(why);
         return ExitUsage;

@@ -25,11 +25,13 @@ bool isBuiltInDevice(const QString& device)
     return device == BuiltInDevice || device.startsWith(BuiltInDevice + QLatin1Char(':'));
 }
 
-std::unique_ptr<CommPort> makePort(const QString& device, const QString& programDir, QString* why)
+std::unique_ptr<CommPort> makePort(const QString& device, const QString& programDir, QString* why,
+                                   const std::map<int, QString>& bound)
 {
     if (!isBuiltInDevice(device)) {
         auto port = std::make_unique<QtPort>(programDir);
         port->setDeviceOverride(device);
+        port->setPortBindings(bound);
         return port;
     }
     sim::BuiltInOptions o;

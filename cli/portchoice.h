@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <map>
 #include <memory>
 
 namespace cli {
@@ -18,8 +19,10 @@ bool isBuiltInDevice(const QString& device);
 // What the window's title and a run's report call the built-in validator.
 inline const QString BuiltInDeviceName = QStringLiteral("virtual validator");
 
-// The port for --device (empty: the port number's device). Null, with why,
-// when the built-in validator's script cannot be read or is no script.
-std::unique_ptr<CommPort> makePort(const QString& device, const QString& programDir, QString* why);
+// The port for --device (empty: the port number's device, through the
+// user's bindings). Null, with why, when the built-in validator's script
+// cannot be read or is no script.
+std::unique_ptr<CommPort> makePort(const QString& device, const QString& programDir, QString* why,
+                                   const std::map<int, QString>& bound = {});
 
 }  // namespace cli

@@ -119,9 +119,7 @@ QString Run::deviceShown() const
 {
     if (isBuiltInDevice(setup_.device))
         return BuiltInDeviceName;
-    if (!setup_.device.isEmpty())
-        return setup_.device;
-    const QString device = portDeviceName(setup_.port, programDir_);
+    const QString device = portDeviceName(setup_.device, setup_.port, programDir_, setup_.bindings);
     return device.isEmpty() ? QStringLiteral("port %1").arg(setup_.port) : device;
 }
 

@@ -6,6 +6,7 @@
 #include "cli/options.h"
 #include "link/frames.h"
 #include "link/pollsession.h"
+#include "settings/benchfile.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -23,6 +24,7 @@ namespace cli {
 struct RunSetup {
     std::int16_t port = 1;
     QString device;  // --device, or empty for the port number's device
+    settings::PortBindings bindings;  // the user's, from the bench file: what a number names
     int pollPeriod = 100;
     PollMode mode = PollMode::Normal;
     bool escrow = true;

@@ -28,6 +28,12 @@ QString portDeviceName(int number, const QString& programDir, const std::map<int
 #endif
 }
 
+QString portDeviceName(const QString& given, int number, const QString& programDir,
+                       const std::map<int, QString>& bound)
+{
+    return given.isEmpty() ? portDeviceName(number, programDir, bound) : given;
+}
+
 bool parseLineSettings(const QString& text, LineSettings& out)
 {
     const QStringList parts = text.split(QLatin1Char(','));

@@ -16,6 +16,10 @@
 // serial device or a pseudo-terminal), else /dev/ttyS<n-1>. Empty for
 // numbers below 1.
 QString portDeviceName(int number, const QString& programDir, const std::map<int, QString>& bound = {});
+// The device a port opens: the one given for the run (--device) whatever the
+// number and its binding say, else the number's as above.
+QString portDeviceName(const QString& given, int number, const QString& programDir,
+                       const std::map<int, QString>& bound);
 
 struct LineSettings {
     qint32 baud = 9600;
@@ -56,10 +60,7 @@ public:
     // The devices the user bound port numbers to; read at each open.
     void setPortBindings(std::map<int, QString> bound) { bound_ = std::move(bound); }
     const std::map<int, QString>& portBindings() const { return bound_; }
-    QString deviceName() const
-    {
-        return override_.isEmpty() ? portDeviceName(number_, programDir_, bound_) : override_;
-    }
+    QString deviceName() const { return portDeviceName(override_, number_, programDir_, bound_); }
 
 private:
     void dataArrived();

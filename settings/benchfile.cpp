@@ -49,6 +49,17 @@ BenchChoices readBenchFile(const QString& path)
     return c;
 }
 
+PortBindings readPortBindings(const QString& path, QString* problem)
+{
+    problem->clear();
+    try {
+        return readBenchFile(path).ports;
+    } catch (const std::exception& e) {
+        *problem = QString::fromStdString(e.what());
+        return {};
+    }
+}
+
 QByteArray benchFileBytes(const BenchChoices& c)
 {
     QString text;

@@ -28,6 +28,10 @@ QString benchFilePath(const QString& settingsFilePath);
 // A missing file is no choices at all. Throws NotRegularFile or FileError
 // as readFileBytes.
 BenchChoices readBenchFile(const QString& path);
+// The port bindings of the file at path. One that cannot be read (not a
+// regular file, an I/O error) binds nothing, so every number names its usual
+// device; why is then in problem, else problem is cleared.
+PortBindings readPortBindings(const QString& path, QString* problem);
 // Text of the file: one "key = value" line each, ports in number order.
 QByteArray benchFileBytes(const BenchChoices& choices);
 // Replaces the file whole; throws as replaceWhole.

@@ -28,14 +28,8 @@ QString MAIN64K::benchPath() const
 
 void MAIN64K::loadPortBindings()
 {
-    try {
-        bindings_ = settings::readBenchFile(benchPath()).ports;
-        benchProblem_.clear();
-    } catch (const std::exception& e) {
-        // The numbers then name their usual devices; the picker says why.
-        bindings_.clear();
-        benchProblem_ = QString::fromStdString(e.what());
-    }
+    // Unread, the numbers name their usual devices; the picker says why.
+    bindings_ = settings::readPortBindings(benchPath(), &benchProblem_);
     if (QtPort* port = qtPort(*session_))
         port->setPortBindings(bindings_);
     showPortDevice();

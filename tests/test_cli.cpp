@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -198,6 +199,9 @@ private slots:
     void noiseCountsNothing();
     void deviceAsGiven_data();
     void deviceAsGiven();
+    void portBindingsFollowed_data();
+    void portBindingsFollowed();
+    void recordOnTheBoundLineRefused();
     void sigtermWritesTheReport();
     void windowOnADevice();
 };
@@ -605,6 +609,93 @@ void TestCli::deviceAsGiven()
     QVERIFY2(o.status == 0, qPrintable(QStringLiteral("status %1\n%2").arg(o.status).arg(o.err)));
     QVERIFY2(o.out.contains(QStringLiteral("unattended run on %1\n").arg(device)), qPrintable(o.out));
     QVERIFY(simStats(sim.said).polls > 0);
+}
+
+void TestCli::portBindingsFollowed_data()
+{
+    QTest::addColumn<QString>("bench");     // BENCH.INI's text, %1 the simulator's pty; empty: a folder
+    QTest::addColumn<int>("storedPort");    // SETUP.INI's port; 0: no SETUP.INI
+    QTest::addColumn<QString>("link");      // where the simulator's link goes beside the program
+    QTest::addColumn<QStringList>("args");  // %1: the pty
+    QTest::addColumn<bool>("shownAsPty");   // the run names the pty, else the link
+
+    // Port 40 has no COM40 link and no /dev/ttyS39: only the binding leads to the simulator.
+    const QString bound = QStringLiteral("Port.40 = %1\r\nPort.2 = /dev/ttyUSB7\r\n");
+    QTest::newRow("--port names a bound number") << bound << 0 << "validator" << QStringList{"--port", "40"} << true;
+    QTest::newRow("the settings file's number is bound") << bound << 40 << "validator" << QStringList{} << true;
+    QTest::newRow("--device wins over the binding")
+        << QStringLiteral("Port.40 = /dev/pollbench-none\r\n") << 40 << "validator" << QStringList{"--device", "%1"} << true;
+    QTest::newRow("a number without a binding") << bound << 1 << "COM1" << QStringList{} << false;
+    QTest::newRow("bench file is a folder") << QString() << 1 << "COM1" << QStringList{} << false;
+}
+
+// The port number a run polls names the device the operator bound it to in
+// the window, as the window's tool tip says; the run never writes the file.
+// A bench file that cannot be read is said once and the run goes on.
+void TestCli::portBindingsFollowed()
+{
+    QFETCH(QString, bench);
+    QFETCH(int, storedPort);
+    QFETCH(QString, link);
+    QFETCH(QStringList, args);
+    QFETCH(bool, shownAsPty);
+    QTemporaryDir dir;
+    const QString program = programIn(dir);
+    QVERIFY(!program.isEmpty());
+    const QString linkPath = dir.filePath(link);
+    SimProcess sim;
+    QVERIFY(sim.start(linkPath));
+    const QString pty = QFileInfo(linkPath).symLinkTarget();
+    QVERIFY2(pty.startsWith(QStringLiteral("/dev/")), qPrintable(pty));
+
+    const QString benchPath = dir.filePath(QStringLiteral("BENCH.INI"));
+    const QByteArray benchBytes = QString(bench).replace(QStringLiteral("%1"), pty).toUtf8();
+    if (bench.isEmpty())
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("BENCH.INI")));
+    else
+        QVERIFY(writeFile(benchPath, benchBytes));
+    if (storedPort)
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("SETUP.INI")),
+                          iniBytes(withLines({{2, QStringLiteral("Com.Setting = %1").arg(storedPort)}}))));
+    args.replaceInStrings(QStringLiteral("%1"), pty);
+
+    const QString report = dir.filePath(QStringLiteral("report.json"));
+    const Outcome o = runProgram(program, QStringList{"--headless", "--rate", "30", "--duration", "2", "--report",
+                                                      report} + args);
+    QVERIFY(sim.finish());
+    QVERIFY2(o.status == 0, qPrintable(QStringLiteral("status %1\n%2").arg(o.status).arg(o.err)));
+    const QJsonObject json = readReport(report);
+    QCOMPARE(json.value(QStringLiteral("run")).toObject().value(QStringLiteral("device")).toString(),
+             shownAsPty ? pty : linkPath);
+    QVERIFY(json.value(QStringLiteral("replies")).toObject().value(QStringLiteral("good")).toInteger() > 0);
+    QVERIFY(simStats(sim.said).polls > 0);
+
+    const QString warning = QStringLiteral("pollbench: the port bindings were not read (%1 is a folder); "
+                                           "port numbers name their usual devices\n")
+                                .arg(benchPath);
+    QCOMPARE(o.err, bench.isEmpty() ? warning : QString());
+    if (bench.isEmpty())
+        QVERIFY(QFileInfo(benchPath).isDir());
+    else
+        QCOMPARE(readAll(benchPath), benchBytes);
+}
+
+// The check that no file of the run is its serial line knows the bound
+// device: a record there would be written onto the validator's line.
+void TestCli::recordOnTheBoundLineRefused()
+{
+    QTemporaryDir dir;
+    const QString program = programIn(dir);
+    const QString link = dir.filePath(QStringLiteral("validator"));
+    SimProcess sim;
+    QVERIFY(sim.start(link));
+    const QString pty = QFileInfo(link).symLinkTarget();
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("BENCH.INI")), QStringLiteral("Port.40 = %1\r\n").arg(pty).toUtf8()));
+    const Outcome o = runProgram(program, {"--headless", "--port", "40", "--duration", "2", "--record", link});
+    QVERIFY(sim.finish());
+    QCOMPARE(o.status, 2);
+    QCOMPARE(o.err, QStringLiteral("pollbench: --record: %1 is the serial line of this run\n").arg(link));
+    QCOMPARE(simStats(sim.said).polls, 0);
 }
 
 void TestCli::sigtermWritesTheReport()
