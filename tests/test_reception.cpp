@@ -350,7 +350,7 @@ void TestReception::resynchronisation()
     const QByteArray sent = b.fake->frames.back();
     const QString row1 = b.w->Label20[1]->caption();
     b.fake->arrive(QByteArray(25, '\x06'));
-    QTest::qWait(PollSession::ResyncPauseMs * 6);
+    QTRY_VERIFY(!b.w->session()->resynchronising());
     QVERIFY(b.fake->buffer.isEmpty());
     QVERIFY(!b.w->session()->replyReceived());
     QCOMPARE(b.w->Label20[1]->caption(), row1);
@@ -403,7 +403,7 @@ void TestReception::eventDuringPauseNotNested()
     // first and is dropped at the end of the pause.
     b.fake->arrive(QByteArray(11, '\x06'));
     b.fake->arrive(QByteArray(12, '\x06'));
-    QTest::qWait(PollSession::ResyncPauseMs * 6);
+    QTRY_VERIFY(!b.w->session()->resynchronising());
     QVERIFY(b.fake->buffer.isEmpty());
     QVERIFY(b.w->session()->pollTimer().isEnabled());
     QVERIFY(!b.w->session()->replyReceived());

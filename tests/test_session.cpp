@@ -66,8 +66,12 @@ struct Rig {
 
     static QString hex(int byte) { return QString::number(byte, 16).rightJustified(2, u'0'); }
     void tick() { s->PollTime_Timer(); }
-    // Lets a resynchronisation pause run out.
-    static void settle() { QTest::qWait(PollSession::ResyncPauseMs * 6); }
+    // Lets a resynchronisation pause run out, however late its timer fires.
+    bool settle()
+    {
+        QTest::qWait(PollSession::ResyncPauseMs * 6);
+        return QTest::qWaitFor([this] { return !s->resynchronising(); }, 5000);
+    }
     int frameCount() const { return int(port->frames.size()); }
     QByteArray frame(int i) const { return port->frames.at(i).toHex(' '); }
     QByteArray lastFrame() const { return port->frames.empty() ? QByteArray() : port->frames.back().toHex(' '); }
@@ -462,7 +466,7 @@ void TestSession::noiseDiscarded()
     r.log.clear();
 
     r.port->arrive(noise);
-    r.settle();
+    QVERIFY(r.settle());
     // Reported as dropped, every byte; nothing decoded from it.
     QCOMPARE(r.takeLog(), QStringLiteral("discarded %1").arg(noise.size()));
     QCOMPARE(r.discarded, noise);
@@ -525,6 +529,8 @@ void TestSession::failureDuringPause()
     r.log.clear();
     QTimer::singleShot(0, [&] { r.port->pull(porterr::NoHardware); });
     r.port->arrive(Noise);
+    QTRY_COMPARE(r.log.count(QStringLiteral("failed 8010")), 1);
+    QTRY_COMPARE(r.discarded, Noise);
     // Whatever the pause does to the clock, nothing is polled on a dead port.
     QTest::qWait(150);
     QCOMPARE(r.log.count(QStringLiteral("stopped")), 1);
@@ -541,17 +547,19 @@ void TestSession::pauseKeepsTheClock()
     Rig r(40);
     r.s->start();
     r.port->calls.clear();
+    // Bursts every other pause, faster than the period: with a clock
+    // restarted by each burst nothing would ever be polled. Five polls take
+    // about 200 ms; the bound is only there to end a run that polls nothing.
     QElapsedTimer t;
     t.start();
-    int sent = r.frameCount();
-    while (t.elapsed() < 400) {
+    const int before = r.frameCount();
+    while (r.frameCount() - before < 5 && t.elapsed() < 4000) {
         r.port->arrive(Noise);
         QTest::qWait(PollSession::ResyncPauseMs * 2);
         QVERIFY(r.s->pollTimer().isTicking());
     }
-    sent = r.frameCount() - sent;
+    const int sent = r.frameCount() - before;
     r.s->suspend();
-    // About ten polls in 400 ms; with a clock restarted by each burst there were none.
     QVERIFY2(sent >= 5, qPrintable(QString::number(sent)));
     QVERIFY(!r.port->calls.contains(QStringLiteral("open")));
 }
@@ -584,7 +592,7 @@ void TestSession::frameAfterStrayBytes()
     r.port->arrive(first);
     if (!duringPause.isEmpty())
         r.port->arrive(duringPause);
-    r.settle();
+    QVERIFY(r.settle());
     QCOMPARE(r.takeLog(), log);
     QVERIFY(r.s->replyReceived());
     QCOMPARE(r.s->decoding().channelNumber, 3);
@@ -880,7 +888,7 @@ void TestSession::resetIsANewSession()
 
     play(fresh, after);
     play(reused, after);
-    Rig::settle();
+    QVERIFY(fresh.settle() && reused.settle());
     QCOMPARE(reused.s->pollTimer().isTicking(), fresh.s->pollTimer().isTicking());
     QCOMPARE(reused.log, fresh.log);
     QCOMPARE(reused.port->frames, fresh.port->frames);

@@ -800,9 +800,11 @@ void TestSoak::lineFaults()
     QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("never seen: ") + missing.join(QStringLiteral(", "))));
     QVERIFY(channel0Held);
     QVERIFY(channelPast13);
-    QVERIFY(v.polls > seconds * 10);  // 33 a second at full pace; stretches and faults slow it
+    // Progress, not pace: 33 polls and 10 probes a second at full pace, and a
+    // tenth of that is left even on a loaded machine unless the window stalls.
+    QVERIFY(v.polls > seconds * 3);
     QVERIFY(randomFaults > 0);
-    QVERIFY(probes > seconds * 5);
+    QVERIFY(probes > seconds);
     QVERIFY2(worstLatencyUs < 2000000, "the window stopped answering");
 #ifndef SOAK_SANITIZED
     // Flat: a minute of polling may settle caches, not grow with the polls.
