@@ -247,15 +247,31 @@ void SessionRecord::operatorRow(const QString& note, std::int64_t ns)
     write(r);
 }
 
-QString SessionRecord::LocalStamp::operator()(qint64 utcMs)
+int SessionRecord::LocalStamp::offsetAt(qint64 utcMs)
 {
     const qint64 minute = utcMs >= 0 ? utcMs / 60'000 : -((-utcMs + 59'999) / 60'000);
     if (minute != minute_) {
         minute_ = minute;
         offset_ = QDateTime::fromMSecsSinceEpoch(minute * 60'000, Qt::LocalTime).offsetFromUtc();
     }
+    return offset_;
+}
+
+QString SessionRecord::LocalStamp::operator()(qint64 utcMs)
+{
     // With an offset of 0 this is a UTC time, written with "Z" as before.
-    return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offset_).toString(Qt::ISODateWithMs);
+    return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offsetAt(utcMs)).toString(Qt::ISODateWithMs);
+}
+
+QString SessionRecord::LocalStamp::timeOfDay(qint64 utcMs)
+{
+    // Figures, not a date conversion: a table paints a screenful of these
+    // several times a second.
+    constexpr qint64 DayMs = 86'400'000;
+    const qint64 ms = ((utcMs + qint64(offsetAt(utcMs)) * 1000) % DayMs + DayMs) % DayMs;
+    const auto two = [](qint64 n) { return QString::number(n).rightJustified(2, QLatin1Char('0')); };
+    return two(ms / 3'600'000) + QLatin1Char(':') + two(ms / 60'000 % 60) + QLatin1Char(':') + two(ms / 1000 % 60)
+           + QLatin1Char('.') + QString::number(ms % 1000).rightJustified(3, QLatin1Char('0'));
 }
 
 QString SessionRecord::rowText(const Row& row, qint64 startUtcMs, std::int64_t startNs, LocalStamp& stamp)

@@ -56,8 +56,13 @@ public:
     class LocalStamp {
     public:
         QString operator()(qint64 utcMs);
+        // The same instant as HH:mm:ss.zzz, for a table's clock column.
+        QString timeOfDay(qint64 utcMs);
 
     private:
+        // Seconds east of UTC at that instant.
+        int offsetAt(qint64 utcMs);
+
         qint64 minute_ = std::numeric_limits<qint64>::min();
         int offset_ = 0;
     };

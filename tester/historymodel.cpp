@@ -306,22 +306,6 @@ int TraceHistory::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-// HH:mm:ss.zzz local time. A table paints a screenful of these several
-// times a second, so the zone's offset is looked up once a minute only.
-QString TraceHistory::timeOfDay(qint64 utcMs) const
-{
-    const qint64 minute = utcMs >= 0 ? utcMs / 60'000 : -((-utcMs + 59'999) / 60'000);
-    if (minute != offsetMinute_) {
-        offsetMinute_ = minute;
-        offsetMs_ = qint64(QDateTime::fromMSecsSinceEpoch(minute * 60'000).offsetFromUtc()) * 1000;
-    }
-    constexpr qint64 DayMs = 86'400'000;
-    const qint64 ms = ((utcMs + offsetMs_) % DayMs + DayMs) % DayMs;
-    const auto two = [](qint64 n) { return QString::number(n).rightJustified(2, QLatin1Char('0')); };
-    return two(ms / 3'600'000) + QLatin1Char(':') + two(ms / 60'000 % 60) + QLatin1Char(':') + two(ms / 1000 % 60)
-           + QLatin1Char('.') + QString::number(ms % 1000).rightJustified(3, QLatin1Char('0'));
-}
-
 QVariant TraceHistory::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
@@ -332,7 +316,7 @@ QVariant TraceHistory::data(const QModelIndex& index, int role) const
     if (index.column() == TimeColumn) {
         const qint64 utcMs = startUtcMs_ + (r->ns - startNs_) / 1'000'000;
         return role == Qt::ToolTipRole ? QDateTime::fromMSecsSinceEpoch(utcMs).toString(Qt::ISODateWithMs)
-                                       : timeOfDay(utcMs);
+                                       : clock_.timeOfDay(utcMs);
     }
     return field(*r, index.column());
 }

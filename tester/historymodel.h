@@ -16,7 +16,6 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <limits>
 
 class TraceHistory : public QAbstractTableModel {
     Q_OBJECT
@@ -100,7 +99,6 @@ private:
     QByteArray bytesOf(const Row& r) const;
     QString field(const Row& r, int column) const;
     std::uint32_t textNumber(const QString& text);
-    QString timeOfDay(qint64 utcMs) const;
 
     std::size_t limit_;
     std::deque<Row> rows_;
@@ -113,8 +111,7 @@ private:
     bool started_ = false;
     std::int64_t startNs_ = 0;  // the first row's clock
     qint64 startUtcMs_ = 0;     // and the wall clock then
-    mutable qint64 offsetMinute_ = std::numeric_limits<qint64>::min();  // the zone's offset then
-    mutable qint64 offsetMs_ = 0;
+    mutable SessionRecord::LocalStamp clock_;  // the clock column's
 
     int shown_ = 0;          // rows the views know of
     int droppedUnshown_ = 0;  // of those, how many are gone from the front
