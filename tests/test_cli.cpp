@@ -1,6 +1,7 @@
 // The real program on its command line: the answers that need no display,
 // unattended runs against the real pollbench-sim on a pseudo-terminal, and
 // the window told to use a device by path.
+#include "filebytes.h"
 #include "modal.h"
 #include "outcome.h"
 #include "settingstext.h"
@@ -62,18 +63,6 @@ QString programIn(const QTemporaryDir& dir)
         return {};
     QFile::setPermissions(copy, QFile::permissions(copy) | QFile::ExeOwner);
     return copy;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 // The counts of the simulator's last "stats" line.

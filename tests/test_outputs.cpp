@@ -3,6 +3,7 @@
 // before polling, a disk that fills (a file-size limit set in the child),
 // two runs on one record, and the signals that end a run.
 #include "csvread.h"
+#include "filebytes.h"
 #include "outcome.h"
 #include "simprocess.h"
 #include "specialfiles.h"
@@ -58,18 +59,6 @@ Outcome run(const QStringList& args, rlim_t limit = 0)
         return {};
     p.closeWriteChannel();
     return finished(p);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 QString summaryOf(const QString& record)
